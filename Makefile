@@ -1,0 +1,33 @@
+# ZeltoSetup: the two commands that do all set-up on a fresh Debian machine.
+#   make demo   runs the program on the bundled sample under Wine
+#   make test   builds everything and passes every test
+BUILD     := build/win
+CMAKE_ARGS ?=
+JOBS      ?= $(shell nproc)
+
+.PHONY: all bootstrap configure build test demo clean distclean
+
+all: build
+
+bootstrap:
+	@bash tools/bootstrap.sh
+
+$(BUILD)/CMakeCache.txt: | bootstrap
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_ARGS)
+
+configure: bootstrap $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	bash tools/with-wine.sh ctest --test-dir $(BUILD) --output-on-failure
+
+demo: build
+	bash tools/with-wine.sh bash tools/demo.sh
+
+clean:
+	cmake --build $(BUILD) --target clean
+
+distclean:
+	rm -rf build

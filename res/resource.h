@@ -1,0 +1,10 @@
+// Resource identifiers of the program.
+#pragma once
+
+// Icons
+#define IDI_MAIN                128
+
+// Strings
+#define IDS_APP_TITLE           57344
+#define IDS_NOT_ADMIN           61222
+#define IDS_BAD_START           61209

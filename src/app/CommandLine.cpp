@@ -1,0 +1,48 @@
+#include "app/CommandLine.h"
+
+#include "app/Log.h"
+#include "catalogue/UpdateInfoMgr.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// A switch is recognised by its first two characters, ignoring case.
+bool IsSwitch(const char* arg, char letter)
+{
+    return arg[0] == '-' && arg[1] != '\0' &&
+           (arg[1] == letter || arg[1] == static_cast<char>(letter - 'a' + 'A'));
+}
+
+}  // namespace
+
+BOOL ParseCommandLine(int argc, char** argv, int& uninstallMode)
+{
+    if (argc < 2) return FALSE;
+
+    BOOL result = TRUE;
+    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (IsSwitch(arg, 'x')) {
+            if (i + 1 >= argc) break;
+            const char* document = argv[++i];
+            if (std::strlen(document) > MAX_PARAM_DOCUMENT) {
+                // Never cut a document silently: a cut one could still parse.
+                WriteLog(1, "[ParseCommandLine] -x document longer than %d characters",
+                         static_cast<int>(MAX_PARAM_DOCUMENT));
+                result = FALSE;
+                continue;
+            }
+            result = manager->ParseXMLArgument(document);
+        } else if (IsSwitch(arg, 'u')) {
+            uninstallMode = 1;
+        } else if (IsSwitch(arg, 'w')) {
+            if (i + 1 >= argc) break;
+            int handle = std::atoi(argv[++i]);
+            manager->SetNotifyWindow(reinterpret_cast<HWND>(static_cast<INT_PTR>(handle)));
+        }
+    }
+    return result;
+}

@@ -1,0 +1,37 @@
+// The process-wide pair (application error code, system error code) that the
+// last recorded failure left, appended to the install and catalogue failure
+// messages as "\r\nErrorCode = %d(%d)".
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct LastErrorPair {
+    DWORD dwAppError;   // 1001..1014, see the codes below
+    DWORD dwSysError;   // GetLastError() of the failing system call
+};
+
+extern LastErrorPair LastError;
+
+enum : DWORD {
+    ERR_CREATE_FOLDER      = 1001,  // a folder could not be created
+    ERR_INTERNET_OPEN      = 1002,  // an Internet handle could not be opened
+    ERR_OPEN_URL           = 1003,  // a URL could not be opened
+    ERR_UNTRUSTED_URL      = 1004,  // a download URL failed the trust check
+    ERR_HTTP_STATUS        = 1005,  // the HTTP status was not 200
+    ERR_LOCAL_FILE         = 1006,  // a local file could not be created or opened
+    ERR_LENGTH_MISMATCH    = 1007,  // received length differs from the announced one
+    ERR_XML_PARSE          = 1008,  // an XML document did not parse
+    ERR_EXTRACT            = 1009,  // archive extraction failed
+    ERR_CRACK_URL          = 1010,  // a URL could not be split
+    ERR_NO_CATALOGUE_URL   = 1011,  // the parameter document gave no catalogue address
+    ERR_SOURCE_HOST        = 1013,  // the SOURCE URL had no host
+    ERR_COPY_DESTINATION   = 1014,  // copying into the destination failed
+};
+
+// Records a failure: the application code and the system error code.
+void RecordLastError(DWORD appError, DWORD sysError);
+
+// "\r\nErrorCode = %d(%d)" with the current pair.
+std::string LastErrorSuffix();

@@ -1,0 +1,63 @@
+#include "app/MainFrame.h"
+
+#include "app/AccountCheck.h"
+#include "app/Log.h"
+#include "app/Messages.h"
+#include "catalogue/UpdateInfoMgr.h"
+#include "sys/Strings.h"
+
+#include "resource.h"
+
+CMainFrame* g_pMainFrame = nullptr;
+
+HWND GetMainFrameWindow()
+{
+    return g_pMainFrame ? g_pMainFrame->GetSafeHwnd() : nullptr;
+}
+
+CMainFrame::CMainFrame()
+{
+    HICON icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAIN));
+    std::string title = LoadResString(IDS_APP_TITLE);
+    // A pop-up with an empty rectangle, never visible: the frame shows nothing.
+    Create("ZeltoSetupMainFrame", title.c_str(), WS_POPUP, 0, icon, CS_HREDRAW | CS_VREDRAW);
+}
+
+LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_CREATE:
+        return OnCreate();
+    case UM_START:
+        return OnStart();
+    case UM_UNINSTALL_DONE:
+        return OnUninstallDone();
+    case UM_UNINSTALL_RUNNING:
+        return OnUninstallRunning(wParam);
+    case WM_DESTROY:
+        // The run is over: the catalogue manager and everything it holds go.
+        CUpdateInfoMgr::DeleteInstance();
+        if (g_pMainFrame == this) g_pMainFrame = nullptr;
+        ::PostQuitMessage(0);
+        return 0;
+    default:
+        return CFrameWindow::WindowProc(msg, wParam, lParam);
+    }
+}
+
+int CMainFrame::OnCreate()
+{
+    HICON icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAIN));
+    ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+
+    StartLog(LOG_FLAG_DEBUGGER, ReadLogLevelSetting());
+    g_pMainFrame = this;
+
+    if (!IsAccountAllowed()) {
+        ShowMessage(IDS_NOT_ADMIN);
+        g_pMainFrame = nullptr;
+        return -1;
+    }
+    ::PostMessageA(m_hWnd, UM_START, 0, 0);
+    return 0;
+}

@@ -1,0 +1,26 @@
+// The hidden main frame: reads the log level, checks the account, queues the
+// start message and runs the run flow. The program ends when it is closed.
+#pragma once
+
+#include "sys/FrameWindow.h"
+
+class CMainFrame : public CFrameWindow {
+public:
+    CMainFrame();   // creates the window
+
+    int m_bUninstallMode = 0;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    int OnCreate();
+    LRESULT OnStart();
+    LRESULT OnUninstallDone();
+    LRESULT OnUninstallRunning(WPARAM running);
+};
+
+// The main frame, set when its window is created; other parts post WM_CLOSE
+// to its window to end the program.
+extern CMainFrame* g_pMainFrame;
+HWND GetMainFrameWindow();

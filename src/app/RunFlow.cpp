@@ -1,0 +1,45 @@
+// What the main frame does when the run starts, and the relays of the
+// uninstall page's messages to the wizard.
+#include "app/MainFrame.h"
+
+#include "app/CommandLine.h"
+#include "app/Messages.h"
+#include "catalogue/UpdateInfoMgr.h"
+#include "sys/Strings.h"
+
+#include "resource.h"
+
+#include <cstdlib>
+
+LRESULT CMainFrame::OnStart()
+{
+    if (!ParseCommandLine(__argc, __argv, m_bUninstallMode)) {
+        ShowMessage(IDS_BAD_START);
+        ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+        return 0;
+    }
+
+    if (m_bUninstallMode) {
+        ::ShowWindow(m_hWnd, SW_SHOW);
+        // The uninstall wizard takes the run from here once it exists.
+        ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+        return 0;
+    }
+
+    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
+    manager->PostStatus(STATUS_INSTALL_BEGIN, reinterpret_cast<LPARAM>(m_hWnd));
+    // The catalogue, the notification dialog and the install progress dialog
+    // take the run from here once they exist.
+    ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+    return 0;
+}
+
+LRESULT CMainFrame::OnUninstallDone()
+{
+    return 0;
+}
+
+LRESULT CMainFrame::OnUninstallRunning(WPARAM)
+{
+    return 0;
+}

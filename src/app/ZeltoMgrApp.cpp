@@ -1,0 +1,42 @@
+#include "app/ZeltoMgrApp.h"
+
+#include "catalogue/UpdateInfoMgr.h"
+
+BOOL CZeltoMgrApp::InitInstance()
+{
+    m_pOle = std::make_unique<zelto::ScopedOleInit>();
+    // Either library may be missing; nothing is reported.
+    m_hRichEd32.reset(::LoadLibraryA("RichEd32.dll"));
+    m_hRichEd20.reset(::LoadLibraryA("RichEd20.dll"));
+
+    m_pMainWnd = std::make_unique<CMainFrame>();
+    if (m_pMainWnd->GetSafeHwnd()) ::UpdateWindow(m_pMainWnd->GetSafeHwnd());
+    else m_pMainWnd.reset();
+    return TRUE;
+}
+
+int CZeltoMgrApp::Run()
+{
+    if (!m_pMainWnd) return 0;
+    MSG msg;
+    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        // Keyboard navigation in the active modeless dialog.
+        HWND active = ::GetActiveWindow();
+        if (active && ::GetClassLongPtrA(active, GCW_ATOM) == 32770 && ::IsDialogMessageA(active, &msg))
+            continue;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+    m_nExitCode = static_cast<int>(msg.wParam);
+    return m_nExitCode;
+}
+
+int CZeltoMgrApp::ExitInstance()
+{
+    m_pMainWnd.reset();
+    CUpdateInfoMgr::DeleteInstance();
+    m_hRichEd20.reset();
+    m_hRichEd32.reset();
+    m_pOle.reset();
+    return m_nExitCode;
+}

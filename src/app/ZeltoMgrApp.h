@@ -1,0 +1,23 @@
+// The application object: OLE, the rich-edit libraries and the main frame.
+#pragma once
+
+#include "app/MainFrame.h"
+#include "sys/Handles.h"
+
+#include <memory>
+
+class CZeltoMgrApp {
+public:
+    BOOL InitInstance();
+    int Run();            // the message loop, until the main frame is gone
+    int ExitInstance();
+
+    HWND GetMainWnd() const { return m_pMainWnd ? m_pMainWnd->GetSafeHwnd() : nullptr; }
+
+private:
+    std::unique_ptr<zelto::ScopedOleInit> m_pOle;
+    zelto::ScopedModule m_hRichEd32;
+    zelto::ScopedModule m_hRichEd20;
+    std::unique_ptr<CMainFrame> m_pMainWnd;
+    int m_nExitCode = 0;
+};

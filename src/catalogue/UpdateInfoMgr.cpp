@@ -1,0 +1,18 @@
+#include "catalogue/UpdateInfoMgr.h"
+
+#include "app/Messages.h"
+
+CUpdateInfoMgr::CUpdateInfoMgr() = default;
+
+CUpdateInfoMgr::~CUpdateInfoMgr() = default;
+
+void CUpdateInfoMgr::PostStatus(int code, LPARAM data)
+{
+    m_nLastStatus = code;
+    if (m_hNotifyWnd) ::PostMessageA(m_hNotifyWnd, UM_SETUP_STATUS, static_cast<WPARAM>(code), data);
+}
+
+void CUpdateInfoMgr::PostDialogClosed()
+{
+    if (m_hNotifyWnd) ::PostMessageA(m_hNotifyWnd, UM_SETUP_DIALOG_CLOSED, 0, 0);
+}

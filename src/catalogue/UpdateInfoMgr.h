@@ -1,0 +1,53 @@
+// The run's catalogue manager: the run parameters from the parameter
+// document, the channel to the notification window, and (with the catalogue)
+// the items chosen for the run's mode.
+#pragma once
+
+#include "sys/Singleton.h"
+
+#include <windows.h>
+
+#include <string>
+
+class CUpdateInfoMgr {
+public:
+    CUpdateInfoMgr();
+    ~CUpdateInfoMgr();
+    CUpdateInfoMgr(const CUpdateInfoMgr&) = delete;
+    CUpdateInfoMgr& operator=(const CUpdateInfoMgr&) = delete;
+
+    static CUpdateInfoMgr* GetInstance() { return dom::CSingleton<CUpdateInfoMgr>::GetInstance(); }
+    static void DeleteInstance() { dom::CSingleton<CUpdateInfoMgr>::DeleteInstance(); }
+
+    // Reads the parameter document of "-x" into the members below.
+    BOOL ParseXMLArgument(const char* document);
+
+    // The notification protocol of the starting program.
+    void SetNotifyWindow(HWND wnd) { m_hNotifyWnd = wnd; }
+    HWND GetNotifyWindow() const { return m_hNotifyWnd; }
+    void PostStatus(int code, LPARAM data);
+    void PostDialogClosed();
+    int GetLastStatus() const { return m_nLastStatus; }
+
+    const std::string& GetSourceURL() const { return m_strSourceURL; }
+    const std::string& GetMode() const { return m_strMode; }
+    const std::string& GetServiceName() const { return m_strServiceName; }
+    int GetShowDlg() const { return m_bShowDlg; }
+    int GetForceDelete() const { return m_bForceDelete; }
+
+    int GetRestartFlag() const { return m_bNeedRestart; }
+    void SetRestartFlag(int value) { m_bNeedRestart = value; }
+    int GetUpdateMode() const { return m_bUpdateMode; }
+    void SetUpdateMode(int value) { m_bUpdateMode = value; }
+
+private:
+    std::string m_strSourceURL;
+    std::string m_strMode;
+    std::string m_strServiceName;
+    int m_bShowDlg = 1;
+    int m_bForceDelete = 1;
+    int m_bNeedRestart = 0;
+    int m_bUpdateMode = 0;
+    int m_nLastStatus = 0;
+    HWND m_hNotifyWnd = nullptr;
+};

@@ -1,0 +1,33 @@
+#include "net/HttpUtil.h"
+
+#include "app/LastError.h"
+#include "app/Log.h"
+
+#include <cstring>
+#include <vector>
+
+std::string CHttpUtil::ExtractDomainFromURL(const char* url)
+{
+    if (!url) url = "";
+    if (std::strstr(url, "about:")) return url;
+
+    const DWORD kBuffer = 2084;
+    std::vector<char> scheme(kBuffer), host(kBuffer), user(kBuffer), password(kBuffer),
+        path(kBuffer), extra(kBuffer);
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszScheme = scheme.data();       parts.dwSchemeLength = kBuffer;
+    parts.lpszHostName = host.data();       parts.dwHostNameLength = kBuffer;
+    parts.lpszUserName = user.data();       parts.dwUserNameLength = kBuffer;
+    parts.lpszPassword = password.data();   parts.dwPasswordLength = kBuffer;
+    parts.lpszUrlPath = path.data();        parts.dwUrlPathLength = kBuffer;
+    parts.lpszExtraInfo = extra.data();     parts.dwExtraInfoLength = kBuffer;
+
+    if (!::InternetCrackUrlA(url, static_cast<DWORD>(std::strlen(url)), ICU_ESCAPE, &parts)) {
+        DWORD error = ::GetLastError();
+        RecordLastError(ERR_CRACK_URL, error);
+        WriteLog(1, "[ExtractDomainFromURL] InternetCrackUrl Failed, Error Code = %d", error);
+        return std::string();
+    }
+    return std::string(host.data());
+}

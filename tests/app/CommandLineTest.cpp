@@ -1,0 +1,87 @@
+#include "app/CommandLine.h"
+
+#include "catalogue/UpdateInfoMgr.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kGood[] = "<PARAM><MODE>zeltosetup</MODE><SOURCE>http://down.zelto.com/</SOURCE></PARAM>";
+const char kRejected[] = "<PARAM><MODE></MODE></PARAM>";
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    void SetUp() override { CUpdateInfoMgr::DeleteInstance(); }
+    void TearDown() override { CUpdateInfoMgr::DeleteInstance(); }
+
+    BOOL Parse(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "ZeltoSetup.exe");
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        return ParseCommandLine(static_cast<int>(args.size()), argv.data(), m_uninstall);
+    }
+    CUpdateInfoMgr* Manager() { return CUpdateInfoMgr::GetInstance(); }
+
+    int m_uninstall = 0;
+};
+
+TEST_F(CommandLineTest, NoArgumentIsInvalid)
+{
+    EXPECT_FALSE(Parse({}));
+}
+
+TEST_F(CommandLineTest, SwitchesIgnoreCaseAndLaterLetters)
+{
+    EXPECT_TRUE(Parse({"-U"}));
+    EXPECT_EQ(1, m_uninstall);
+
+    m_uninstall = 0;
+    EXPECT_TRUE(Parse({"-Xml", kGood, "-unknown"}));
+    EXPECT_EQ(1, m_uninstall) << "-unknown begins with -u";
+    EXPECT_EQ("zeltosetup", Manager()->GetMode());
+
+    EXPECT_TRUE(Parse({"hello"})) << "an unknown argument alone is valid";
+}
+
+TEST_F(CommandLineTest, TheLastDocumentDecides)
+{
+    EXPECT_FALSE(Parse({"-x", kGood, "-x", kRejected}));
+    EXPECT_TRUE(Parse({"-x", kRejected, "-x", kGood}));
+    EXPECT_TRUE(Parse({"-x", kGood, "-x"})) << "a trailing -x without document stops the walk";
+}
+
+TEST_F(CommandLineTest, NotifyWindowNumber)
+{
+    EXPECT_TRUE(Parse({"-w", "12345", "-x"}));
+    EXPECT_EQ(reinterpret_cast<HWND>(12345), Manager()->GetNotifyWindow());
+    EXPECT_EQ("", Manager()->GetMode()) << "install mode with default parameters";
+
+    EXPECT_TRUE(Parse({"-w", "window"}));
+    EXPECT_EQ(nullptr, Manager()->GetNotifyWindow()) << "no digits: no window";
+
+    EXPECT_TRUE(Parse({"-w", "  77abc"}));
+    EXPECT_EQ(reinterpret_cast<HWND>(77), Manager()->GetNotifyWindow());
+
+    EXPECT_TRUE(Parse({"-w"}));
+}
+
+TEST_F(CommandLineTest, OverlongDocumentIsRejectedNotCut)
+{
+    std::string prefix = "<PARAM><MODE>zeltosetup</MODE><SOURCE>http://down.zelto.com/</SOURCE></PARAM><!--";
+    std::string suffix = "-->";
+    std::string fits = prefix + std::string(MAX_PARAM_DOCUMENT - prefix.size() - suffix.size(), 'p') + suffix;
+    ASSERT_EQ(MAX_PARAM_DOCUMENT, fits.size());
+    EXPECT_TRUE(Parse({"-x", fits}));
+
+    std::string tooLong = prefix + std::string(MAX_PARAM_DOCUMENT - prefix.size() - suffix.size() + 1, 'p') + suffix;
+    CUpdateInfoMgr::DeleteInstance();
+    EXPECT_FALSE(Parse({"-x", tooLong}));
+    EXPECT_EQ("", Manager()->GetMode()) << "the document was not read at all";
+}
+
+}  // namespace

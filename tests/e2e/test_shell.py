@@ -1,0 +1,82 @@
+"""Start-up scenarios: the command line, the parameter document, status 20."""
+import os
+import unittest
+
+import zelto_e2e as z
+
+MSG_BAD_START = "설치프로그램이 비정상적인 방법으로 실행되었습니다."
+GOOD_DOC = ("<PARAM><MODE>zeltosetup</MODE><SOURCE>http://down.zelto.com/</SOURCE>"
+            "<FORCEDELETE>0</FORCEDELETE><SHOWDLG>1</SHOWDLG><SERVICENAME>카페</SERVICENAME></PARAM>")
+
+
+class StartUp(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        z.set_log_level(2)
+
+    @classmethod
+    def tearDownClass(cls):
+        z.set_log_level(None)
+
+    def setUp(self):
+        z.clear_log()
+
+    def test_no_argument_shows_the_abnormal_start_message_and_posts_nothing(self):
+        shots = []
+
+        def shoot(run, window):
+            shots.append(z.screenshot("msg61209"))
+
+        run = z.run_driver([], presses=[1], hold_ms=700, add_w=False, on_window=shoot, timeout=30)
+        self.assertFalse(run.timed_out, run.lines)
+        self.assertEqual([], run.statuses)
+        boxes = [w for w in run.windows if w["class"] == "#32770"]
+        self.assertEqual(1, len(boxes), run.lines)
+        self.assertEqual(MSG_BAD_START, boxes[0]["text"])
+        self.assertEqual("젤토 옴브릭스", boxes[0]["title"])
+        self.assertTrue(os.path.getsize(shots[0]) > 0)
+
+    def test_rejected_document_shows_the_message_and_posts_nothing(self):
+        run = z.run_driver(["-x", "<PARAM><MODE>../x</MODE><SOURCE>http://down.zelto.com/</SOURCE></PARAM>"],
+                           presses=[1], timeout=30)
+        self.assertFalse(run.timed_out, run.lines)
+        self.assertEqual([], run.statuses)
+        self.assertEqual([MSG_BAD_START], [w["text"] for w in run.windows])
+        self.assertIn("[ZeltoSetup][ParseXMLArgument] invalid MODE (../x)", z.read_log())
+
+    def test_good_document_gets_status_20_with_the_main_frame(self):
+        run = z.run_driver(["-x", GOOD_DOC], timeout=30)
+        self.assertFalse(run.timed_out, run.lines)
+        self.assertEqual(0, run.exit_code)
+        self.assertEqual([], run.windows, "the main frame stays invisible")
+        self.assertEqual(20, run.statuses[0][0])
+        self.assertEqual("ZeltoSetupMainFrame", run.statuses[0][2], "lParam is the main frame's window")
+        log = z.read_log()
+        self.assertRegex(log, r"\[ZeltoSetup\]===== Start \[ \d+-\d+-\d+, \d+:\d+:\d+ \] Level = 2 =====\r\n")
+        self.assertIn("[ZeltoSetup][ParseXMLArgument] MODE=zeltosetup, m_bForceDelete=0, m_bShowDlg=1, "
+                      "m_strServiceName=카페\r\n", log)
+
+    def test_w_then_x_without_document_is_a_valid_install_run(self):
+        run = z.run_driver(["-x"], timeout=30)
+        self.assertFalse(run.timed_out, run.lines)
+        self.assertEqual([20], run.status_codes())
+        self.assertEqual([], run.windows)
+
+    def test_uninstall_switch_alone_is_valid(self):
+        run = z.run_driver(["-U"], timeout=30)
+        self.assertFalse(run.timed_out, run.lines)
+        self.assertEqual([], run.statuses)
+        self.assertFalse([w for w in run.windows if w["class"] == "#32770"], run.lines)
+
+    def test_log_stays_silent_without_a_level(self):
+        z.set_log_level(None)
+        try:
+            run = z.run_driver(["-x", GOOD_DOC], timeout=30)
+            self.assertEqual([20], run.status_codes())
+            self.assertFalse(os.path.exists(z.LOG))
+        finally:
+            z.set_log_level(2)
+
+
+if __name__ == "__main__":
+    z.main()

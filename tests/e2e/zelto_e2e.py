@@ -1,0 +1,142 @@
+"""Helpers for the whole-program scenarios: run ZeltoSetup.exe through the
+driver under Wine, read the registry, the log and the screen."""
+import os
+import subprocess
+import time
+import unittest
+
+SOURCE = os.environ.get("ZELTO_SOURCE") or os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BIN = os.environ.get("ZELTO_BIN") or os.path.join(SOURCE, "build", "win")
+RUNNER = os.path.join(SOURCE, "tools", "wine-run.sh")
+EXE = os.path.join(BIN, "ZeltoSetup.exe")
+DRIVER = os.path.join(BIN, "tools", "driver", "ZeltoDriver.exe")
+LOG = os.path.join(BIN, "ZeltoOmbrix.log")
+SHOTS = os.path.join(BIN, "screenshots")
+
+LOG_KEY = r"HKLM\Software\QRV Corporation"
+
+
+def win_path(unix_path):
+    """The Wine (Z:) path of a Unix path."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+class DriverRun:
+    def __init__(self):
+        self.lines = []
+        self.statuses = []      # (code, lparam, window class or None)
+        self.windows = []       # dicts: hwnd, class, title, text, ids
+        self.presses = []
+        self.dialog_closed = 0
+        self.exit_code = None
+        self.timed_out = False
+
+    def status_codes(self):
+        return [s[0] for s in self.statuses]
+
+
+def _field(line, name):
+    key = name + '="'
+    start = line.find(key)
+    if start < 0:
+        return None
+    start += len(key)
+    out, i = [], start
+    while i < len(line):
+        c = line[i]
+        if c == "\\" and i + 1 < len(line):
+            out.append({"n": "\n", '"': '"'}.get(line[i + 1], line[i + 1]))
+            i += 2
+            continue
+        if c == '"':
+            break
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=True, env=None):
+    """Runs the program with args through the driver; returns a DriverRun.
+    on_window(run, window) is called as each new window is reported."""
+    cmd = [RUNNER, DRIVER, "--timeout", str(timeout), "--hold", str(hold_ms)]
+    for p in presses:
+        cmd += ["--press", str(p)]
+    if not add_w:
+        cmd.append("--no-w")
+    cmd += ["--", win_path(EXE)] + list(args)
+    run = DriverRun()
+    full_env = dict(os.environ)
+    full_env["ZELTO_TIMEOUT"] = str(int(timeout) + 30)
+    if env:
+        full_env.update(env)
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                            env=full_env)
+    deadline = time.time() + timeout + 60
+    for raw in proc.stdout:
+        line = raw.decode("cp949", errors="replace").rstrip("\r\n")
+        run.lines.append(line)
+        parts = line.split(" ")
+        if parts[0] == "STATUS":
+            run.statuses.append((int(parts[1]), int(parts[2], 16), _field(line, "window")))
+        elif parts[0] == "DIALOG_CLOSED":
+            run.dialog_closed += 1
+        elif parts[0] == "WINDOW":
+            ids = line.rsplit("ids=", 1)[-1]
+            window = {"hwnd": parts[1], "class": _field(line, "class"), "title": _field(line, "title"),
+                      "text": _field(line, "text"), "ids": [int(x) for x in ids.split(",") if x]}
+            run.windows.append(window)
+            if on_window:
+                on_window(run, window)
+        elif parts[0] == "PRESS":
+            run.presses.append(int(parts[1]))
+        elif parts[0] == "EXIT":
+            run.exit_code = int(parts[1])
+        elif parts[0] == "TIMEOUT":
+            run.timed_out = True
+        if time.time() > deadline:
+            proc.kill()
+            break
+    proc.stdout.close()
+    proc.wait(timeout=30)
+    return run
+
+
+def reg(*args):
+    """wine reg in the 32-bit view the program sees."""
+    env = dict(os.environ, LC_ALL="C")
+    return subprocess.run(["bash", "-c", 'source "$0"; wine reg "$@" /reg:32', os.path.join(SOURCE, "tools", "wine-env.sh")]
+                          + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, env=env, timeout=60)
+
+
+def set_log_level(level):
+    if level is None:
+        reg("delete", LOG_KEY, "/v", "ZeltoSetupLog", "/f")
+    else:
+        reg("add", LOG_KEY, "/v", "ZeltoSetupLog", "/t", "REG_DWORD", "/d", str(level), "/f")
+
+
+def read_log():
+    try:
+        with open(LOG, "rb") as f:
+            return f.read().decode("cp949", errors="replace")
+    except FileNotFoundError:
+        return ""
+
+
+def clear_log():
+    if os.path.exists(LOG):
+        os.remove(LOG)
+
+
+def screenshot(name):
+    """Saves the whole Xvfb screen as build/.../screenshots/<name>.png."""
+    os.makedirs(SHOTS, exist_ok=True)
+    path = os.path.join(SHOTS, name + ".png")
+    subprocess.run(["/usr/bin/import", "-window", "root", path], stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+    return path
+
+
+def main():
+    unittest.main(verbosity=2)

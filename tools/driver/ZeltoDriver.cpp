@@ -1,0 +1,222 @@
+// ZeltoDriver: starts a program with "-w <window>" the way the portal's web
+// control does, and prints, one line each, what its hidden notification
+// window receives and which windows the program shows:
+//
+//   STARTED pid=<pid>
+//   STATUS <code> <lParam as 0x%08X> [window="<class of that window>"]
+//   DIALOG_CLOSED
+//   WINDOW <hwnd> class="<class>" title="<title>" text="<message box text>" ids=<control ids>
+//   PRESS <id> <hwnd>
+//   EXIT <code>  |  TIMEOUT
+//
+// Usage: ZeltoDriver [--timeout S] [--hold MS] [--press ID]... [--no-w] -- program [args...]
+//   --press ID  clicks button ID in the next new window that has it (in order)
+//   --hold MS   waits this long after a window appears before pressing (for screenshots)
+//   --no-w      does not add "-w <window>"
+// Exit code: the program's exit code, 3 when the time limit ended it, 2 for usage errors.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+const UINT UM_SETUP_STATUS = WM_USER + 2;
+const UINT UM_SETUP_DIALOG_CLOSED = WM_USER + 3;
+
+DWORD g_childPid = 0;
+
+LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == UM_SETUP_STATUS) {
+        char cls[128] = "";
+        HWND target = reinterpret_cast<HWND>(lParam);
+        if (lParam && ::IsWindow(target)) ::GetClassNameA(target, cls, sizeof(cls));
+        if (cls[0]) std::printf("STATUS %d 0x%08lX window=\"%s\"\n", static_cast<int>(wParam),
+                                static_cast<unsigned long>(lParam), cls);
+        else std::printf("STATUS %d 0x%08lX\n", static_cast<int>(wParam), static_cast<unsigned long>(lParam));
+        return 0;
+    }
+    if (msg == UM_SETUP_DIALOG_CLOSED) {
+        std::printf("DIALOG_CLOSED\n");
+        return 0;
+    }
+    return ::DefWindowProcA(wnd, msg, wParam, lParam);
+}
+
+// Quotes one argument by the runtime's rules (backslashes before a quote doubled).
+std::string QuoteArgument(const std::string& arg)
+{
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+    std::string out = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') { ++backslashes; continue; }
+        if (c == '"') { out.append(backslashes * 2 + 1, '\\'); out += '"'; }
+        else { out.append(backslashes, '\\'); out += c; }
+        backslashes = 0;
+    }
+    out.append(backslashes * 2, '\\');
+    out += '"';
+    return out;
+}
+
+struct WindowScan {
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND wnd, LPARAM param)
+{
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(wnd, &pid);
+    if (pid == g_childPid && ::IsWindowVisible(wnd)) reinterpret_cast<WindowScan*>(param)->found.push_back(wnd);
+    return TRUE;
+}
+
+BOOL CALLBACK CollectChildIds(HWND child, LPARAM param)
+{
+    auto* ids = reinterpret_cast<std::vector<int>*>(param);
+    ids->push_back(::GetDlgCtrlID(child));
+    return TRUE;
+}
+
+std::string Printable(const char* text)
+{
+    std::string out;
+    for (const char* p = text; *p; ++p) {
+        if (*p == '\r') continue;
+        if (*p == '\n') out += "\\n";
+        else if (*p == '"') out += "\\\"";
+        else out += *p;
+    }
+    return out;
+}
+
+void DescribeWindow(HWND wnd)
+{
+    char cls[128] = "", title[512] = "", text[2048] = "";
+    ::GetClassNameA(wnd, cls, sizeof(cls));
+    ::GetWindowTextA(wnd, title, sizeof(title));
+    HWND label = ::GetDlgItem(wnd, 0xFFFF);
+    if (label) ::SendMessageA(label, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
+    std::vector<int> ids;
+    ::EnumChildWindows(wnd, &CollectChildIds, reinterpret_cast<LPARAM>(&ids));
+    std::string idList;
+    for (int id : ids) idList += (idList.empty() ? "" : ",") + std::to_string(id);
+    std::printf("WINDOW 0x%08lX class=\"%s\" title=\"%s\" text=\"%s\" ids=%s\n",
+                static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(wnd)), cls, Printable(title).c_str(),
+                Printable(text).c_str(), idList.c_str());
+}
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: ZeltoDriver [--timeout S] [--hold MS] [--press ID]... [--no-w] -- program [args...]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    double timeoutSeconds = 60;
+    DWORD holdMs = 0;
+    bool addWindow = true;
+    std::vector<int> presses;
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--") { ++i; break; }
+        if (a == "--timeout" && i + 1 < argc) timeoutSeconds = std::atof(argv[++i]);
+        else if (a == "--hold" && i + 1 < argc) holdMs = static_cast<DWORD>(std::atoi(argv[++i]));
+        else if (a == "--press" && i + 1 < argc) presses.push_back(std::atoi(argv[++i]));
+        else if (a == "--no-w") addWindow = false;
+        else return Usage();
+    }
+    if (i >= argc) return Usage();
+
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = &NotifyProc;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = "ZeltoDriverNotify";
+    ::RegisterClassA(&wc);
+    HWND notify = ::CreateWindowExA(0, wc.lpszClassName, "ZeltoDriver", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                    nullptr, wc.hInstance, nullptr);
+    if (!notify) { std::printf("ERROR no window\n"); return 2; }
+
+    std::string commandLine = QuoteArgument(argv[i]);
+    if (addWindow) commandLine += " -w " + std::to_string(reinterpret_cast<ULONG_PTR>(notify));
+    for (int k = i + 1; k < argc; ++k) commandLine += " " + QuoteArgument(argv[k]);
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    std::vector<char> cmd(commandLine.begin(), commandLine.end());
+    cmd.push_back('\0');
+    if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        std::printf("ERROR CreateProcess %lu\n", ::GetLastError());
+        return 2;
+    }
+    ::CloseHandle(pi.hThread);
+    g_childPid = pi.dwProcessId;
+    std::printf("STARTED pid=%lu\n", pi.dwProcessId);
+
+    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutSeconds * 1000);
+    std::set<HWND> seen;
+    size_t nextPress = 0;
+    HWND pending = nullptr;      // the window waiting for its press
+    ULONGLONG pressAt = 0;
+    bool finished = false, timedOut = false;
+
+    while (!finished) {
+        DWORD wait = ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT);
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+        if (wait == WAIT_OBJECT_0) { finished = true; break; }
+
+        WindowScan scan;
+        ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&scan));
+        for (HWND wnd : scan.found) {
+            if (!seen.insert(wnd).second) continue;
+            DescribeWindow(wnd);
+            if (!pending && nextPress < presses.size() && ::GetDlgItem(wnd, presses[nextPress])) {
+                pending = wnd;
+                pressAt = ::GetTickCount64() + holdMs;
+            }
+        }
+        if (pending && ::GetTickCount64() >= pressAt) {
+            int id = presses[nextPress++];
+            if (::IsWindow(pending)) {
+                std::printf("PRESS %d 0x%08lX\n", id, static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(pending)));
+                ::PostMessageA(pending, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                               reinterpret_cast<LPARAM>(::GetDlgItem(pending, id)));
+            }
+            pending = nullptr;
+        }
+        if (::GetTickCount64() > deadline) { timedOut = true; break; }
+    }
+
+    // Messages the program posted just before it ended.
+    MSG msg;
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+
+    int exitCode;
+    if (timedOut) {
+        ::TerminateProcess(pi.hProcess, 3);
+        ::WaitForSingleObject(pi.hProcess, 5000);
+        std::printf("TIMEOUT\n");
+        exitCode = 3;
+    } else {
+        DWORD code = 0;
+        ::GetExitCodeProcess(pi.hProcess, &code);
+        std::printf("EXIT %lu\n", code);
+        exitCode = static_cast<int>(code);
+    }
+    ::CloseHandle(pi.hProcess);
+    ::DestroyWindow(notify);
+    return exitCode;
+}
