@@ -1,6 +1,8 @@
 // Small helpers shared by the test programs (they run under Wine).
 #pragma once
 
+#include "app/Log.h"
+
 #include <windows.h>
 
 #include <fstream>
@@ -84,5 +86,30 @@ inline bool SetRegistryValue(HKEY root, const char* subKey, const char* value, D
     ::RegCloseKey(key);
     return ok;
 }
+
+// The program's log, started at a level for one test, beside the test program;
+// deleted before and after.
+class TestLog {
+public:
+    explicit TestLog(BYTE level) : m_path(ExeFolder() + "\\ZeltoOmbrix.log")
+    {
+        ::DeleteFileA(m_path.c_str());
+        StartLog(0, level);
+    }
+    ~TestLog()
+    {
+        StopLog();
+        ::DeleteFileA(m_path.c_str());
+    }
+    TestLog(const TestLog&) = delete;
+    TestLog& operator=(const TestLog&) = delete;
+
+    std::string Contents() const { return ReadWholeFile(m_path); }
+    bool Has(const std::string& text) const { return Contents().find(text) != std::string::npos; }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
 
 }  // namespace testutil

@@ -16,3 +16,11 @@ export LOCPATH
 zwine() { LC_ALL=ko_KR.UTF-8 wine "$@"; }
 # The 32-bit registry view that the program sees.
 zreg() { LC_ALL=C wine reg "$@" /reg:32 </dev/null 2>/dev/null; }
+# The local content server (tools/content_server.py) stands in for the
+# portal: when it runs, WinINet reaches it as the HTTP proxy.
+ZELTO_CONTENT_STATE=${ZELTO_CONTENT_STATE:-$ZELTO_BUILD/win/content}
+export ZELTO_CONTENT_STATE
+if [ -f "$ZELTO_CONTENT_STATE/port" ]; then
+  http_proxy="http://127.0.0.1:$(cat "$ZELTO_CONTENT_STATE/port")"
+  export http_proxy
+fi

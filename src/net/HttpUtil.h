@@ -1,4 +1,6 @@
 // The program's only road to the network: stateless operations over WinINet.
+// Every operation makes one attempt and reports success or failure; every
+// handle it opens is closed before it returns.
 #pragma once
 
 #include <windows.h>
@@ -9,9 +11,45 @@
 // Every Internet handle the program opens uses this agent string.
 constexpr const char* ZELTO_AGENT = "ZeltoOmbrix/1.0.1.31";
 
+// Request flags of every request: always from the server, never cached.
+constexpr DWORD ZELTO_FRESH_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+
+// The download progress message: wParam 3, lParam the bytes of one chunk.
+constexpr UINT UM_DOWNLOAD_PROGRESS = WM_USER + 102;
+constexpr WPARAM DOWNLOAD_PROGRESS_CHUNK = 3;
+
+// The trusted download origin: hosts under the portal's domain, paths under this prefix.
+extern const char TRUSTED_DOMAIN_SUFFIX[];
+constexpr const char* TRUSTED_PATH_PREFIX = "zelto/zeltosetup/";
+
+// The install options document: the one URL exempt from the trust check.
+// DownloadFile recognises it by identity, so pass this very array.
+extern const char INSTALL_OPTIONS_URL[];
+
 class CHttpUtil {
 public:
     // The host name of a URL; the URL unchanged when it contains "about:";
     // "" when the URL cannot be split (LastError 1010).
     static std::string ExtractDomainFromURL(const char* url);
+
+    // Downloads url into localPath through the open Internet handle. Posts
+    // UM_DOWNLOAD_PROGRESS per chunk to progressWnd (may be null) and stops
+    // when cancelEvent (may be null) is set. TRUE only when the whole body was
+    // written; on failure no partial file is left.
+    static BOOL DownloadFile(HINTERNET internet, const char* localPath, const char* url, BOOL reload,
+                             HWND progressWnd, HANDLE cancelEvent);
+
+    // The announced length of url, or 0 on failure or when none is announced.
+    static DWORD GetDownloadFileSize(HINTERNET internet, const char* url);
+
+    // A GET with the header "Referer:client://ombrix"; TRUE when the answer is 200.
+    static BOOL RequestURL(const char* url);
+
+    // TRUE when url is plain http on a host ending in domainSuffix and its
+    // path begins with "/" + pathPrefix, with no tricks that could lead elsewhere.
+    static BOOL CheckDownloadURL(const char* url, const char* domainSuffix, const char* pathPrefix);
+
+    // Asks the content server which install options to offer: writes 0 into
+    // a flag whose option the document switches off; leaves them otherwise.
+    static void GetInstallOption(BYTE* showStartPageAndSearch, BYTE* showUpdateWindow);
 };

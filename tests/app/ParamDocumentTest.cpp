@@ -11,22 +11,11 @@ namespace {
 
 class ParamDocumentTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_log = testutil::ExeFolder() + "\\ZeltoOmbrix.log";
-        ::DeleteFileA(m_log.c_str());
-        StartLog(0, 2);
-        RecordLastError(0, 0);
-    }
-    void TearDown() override
-    {
-        StopLog();
-        ::DeleteFileA(m_log.c_str());
-    }
-    std::string Log() const { return testutil::ReadWholeFile(m_log); }
+    void SetUp() override { RecordLastError(0, 0); }
+    std::string Log() const { return m_log.Contents(); }
 
     CUpdateInfoMgr m;
-    std::string m_log;
+    testutil::TestLog m_log{2};
 };
 
 const char kCatalogue[] = "http://down.zelto.com/zelto/zeltosetup/Repository/zeltosetup/zeltosetup.xml";

@@ -1,0 +1,122 @@
+// Downloads to disk and size queries.
+#include "net/HttpUtil.h"
+
+#include "app/LastError.h"
+#include "app/Log.h"
+#include "net/HttpRequest.h"
+
+#include <ZeltoConfig.h>
+
+const char INSTALL_OPTIONS_URL[] = ZELTO_OPTIONS_URL;
+
+namespace {
+
+// The options document is exempt from the trust check, by identity.
+bool IsTrustedUrl(const char* url)
+{
+    return url == INSTALL_OPTIONS_URL ||
+           CHttpUtil::CheckDownloadURL(url, TRUSTED_DOMAIN_SUFFIX, TRUSTED_PATH_PREFIX);
+}
+
+}  // namespace
+
+BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const char* url, BOOL /*reload*/,
+                             HWND progressWnd, HANDLE cancelEvent)
+{
+    if (!url || !localPath) return FALSE;
+    if (!IsTrustedUrl(url)) {
+        RecordLastError(ERR_UNTRUSTED_URL, ::GetLastError());
+        WriteLog(1, "[DownloadFile] CheckDownloadURL(%s) Failed", url);
+        return FALSE;
+    }
+
+    zelto::ScopedInternet request =
+        zelto::OpenUrlLogged(internet, url, nullptr, "[DownloadFile] InternetOpenUrl(%s) Failed (Error Code = %d)");
+    if (!request) return FALSE;
+
+    // WinINet follows redirects by itself: where the request ended must be
+    // trusted too.
+    if (url != INSTALL_OPTIONS_URL) {
+        std::string finalUrl = zelto::FinalUrl(request.get());
+        if (finalUrl.empty() || (finalUrl != url && !IsTrustedUrl(finalUrl.c_str()))) {
+            RecordLastError(ERR_UNTRUSTED_URL, ::GetLastError());
+            WriteLog(1, "[DownloadFile] CheckDownloadURL(%s) Failed", finalUrl.c_str());
+            return FALSE;
+        }
+    }
+
+    if (!zelto::IsStatusOk(request.get(), url, "[DownloadFile] HttpQueryInfo(%s) = %d ")) return FALSE;
+
+    zelto::ScopedFile file(::CreateFileA(localPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (!file) {
+        DWORD error = ::GetLastError();
+        RecordLastError(ERR_LOCAL_FILE, error);
+        WriteLog(1, "[DownloadFile] CreateFile(%s) Failed, Error Code = %d", localPath, error);
+        return FALSE;
+    }
+
+    const DWORD fileSize = zelto::QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    DWORD received = 0;
+    bool cancelled = false, readFailed = false, writeFailed = false;
+    DWORD writeError = 0, readError = 0;
+    BYTE buffer[4096];
+    for (;;) {
+        DWORD read = 0;
+        if (!::InternetReadFile(request.get(), buffer, sizeof(buffer), &read)) {
+            readFailed = true;
+            readError = ::GetLastError();
+            break;
+        }
+        // Tested before the chunk is written: a cancelled transfer never
+        // writes the chunk read last.
+        if (cancelEvent && ::WaitForSingleObject(cancelEvent, 0) == WAIT_OBJECT_0) {
+            WriteLog(1, "[DownloadFile] User canceled downloading");
+            cancelled = true;
+            break;
+        }
+        if (read == 0) break;
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), buffer, read, &written, nullptr)) {
+            writeError = ::GetLastError();
+            WriteLog(1, "[DownloadFile] WriteFile(%s) Failed, Error Code = %d", localPath, writeError);
+            writeFailed = true;
+            break;
+        }
+        received += written;
+        if (progressWnd) ::PostMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_CHUNK, written);
+    }
+    request.reset();
+    file.reset();
+
+    // A transfer that was cancelled or broke is never complete, whether or
+    // not the server announced a length.
+    if (writeFailed) {
+        RecordLastError(ERR_LOCAL_FILE, writeError);
+        ::DeleteFileA(localPath);
+        return FALSE;
+    }
+    if (cancelled || readFailed || (fileSize != 0 && fileSize != received)) {
+        RecordLastError(ERR_LENGTH_MISMATCH, readFailed ? readError : 0);
+        WriteLog(1, "[DownloadFile] dwFileSize != dwRecv Download Failed");
+        ::DeleteFileA(localPath);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD CHttpUtil::GetDownloadFileSize(HINTERNET internet, const char* url)
+{
+    if (!url) return 0;
+    // No request leaves the machine for a URL the download would refuse.
+    if (!IsTrustedUrl(url)) {
+        RecordLastError(ERR_UNTRUSTED_URL, ::GetLastError());
+        WriteLog(1, "[GetDownloadFileSize] CheckDownloadURL(%s) Failed", url);
+        return 0;
+    }
+    zelto::ScopedInternet request = zelto::OpenUrlLogged(
+        internet, url, nullptr, "[GetDownloadFileSize] InternetOpenUrl(%s) Failed (Error Code = %d)");
+    if (!request) return 0;
+    if (!zelto::IsStatusOk(request.get(), url, "[GetDownloadFileSize] HttpQueryInfo(%s) = %d ")) return 0;
+    return zelto::QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+}

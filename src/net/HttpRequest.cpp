@@ -1,0 +1,62 @@
+#include "net/HttpRequest.h"
+
+#include "app/LastError.h"
+#include "app/Log.h"
+#include "net/HttpUtil.h"
+
+#include <cstring>
+#include <vector>
+
+namespace zelto {
+
+ScopedInternet OpenInternet()
+{
+    return ScopedInternet(::InternetOpenA(ZELTO_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+}
+
+ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers)
+{
+    DWORD headerLength = headers ? static_cast<DWORD>(std::strlen(headers)) : 0;
+    return ScopedInternet(::InternetOpenUrlA(internet, url, headers, headerLength, ZELTO_FRESH_FLAGS, 0));
+}
+
+ScopedInternet OpenUrlLogged(HINTERNET internet, const char* url, const char* headers, const char* logFormat)
+{
+    ScopedInternet request = OpenUrl(internet, url, headers);
+    if (!request) {
+        DWORD error = ::GetLastError();
+        RecordLastError(ERR_OPEN_URL, error);
+        WriteLog(1, logFormat, url, error);
+    }
+    return request;
+}
+
+bool IsStatusOk(HINTERNET request, const char* url, const char* logFormat)
+{
+    DWORD status = QueryNumber(request, HTTP_QUERY_STATUS_CODE);
+    if (status == HTTP_STATUS_OK) return true;
+    RecordLastError(ERR_HTTP_STATUS, ::GetLastError());
+    WriteLog(1, logFormat, url, status);
+    return false;
+}
+
+DWORD QueryNumber(HINTERNET request, DWORD query)
+{
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (!::HttpQueryInfoA(request, query | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr)) return 0;
+    return value;
+}
+
+std::string FinalUrl(HINTERNET request)
+{
+    DWORD size = 0;
+    ::InternetQueryOptionA(request, INTERNET_OPTION_URL, nullptr, &size);
+    if (size == 0) return std::string();
+    std::vector<char> buffer(size + 1);
+    if (!::InternetQueryOptionA(request, INTERNET_OPTION_URL, buffer.data(), &size)) return std::string();
+    buffer[size < buffer.size() ? size : buffer.size() - 1] = '\0';
+    return std::string(buffer.data());
+}
+
+}  // namespace zelto

@@ -1,0 +1,22 @@
+// Helpers shared by the HTTP operations: opening a URL with the fresh flags
+// and the numeric status and length queries.
+#pragma once
+
+#include "sys/Handles.h"
+
+#include <string>
+
+namespace zelto {
+
+ScopedInternet OpenInternet();
+ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers = nullptr);
+// The numeric value of an HTTP query (status, content length), 0 when absent.
+DWORD QueryNumber(HINTERNET request, DWORD query);
+// Opens url; on failure records 1003 and logs logFormat (url, system error).
+ScopedInternet OpenUrlLogged(HINTERNET internet, const char* url, const char* headers, const char* logFormat);
+// TRUE when the status is 200; otherwise records 1005 and logs logFormat (url, status).
+bool IsStatusOk(HINTERNET request, const char* url, const char* logFormat);
+// The URL a request ended at, after the redirects WinINet followed itself.
+std::string FinalUrl(HINTERNET request);
+
+}  // namespace zelto

@@ -1,0 +1,54 @@
+// The install options document: which check boxes the notification dialog
+// offers. The document can only switch an option off.
+#include "net/HttpUtil.h"
+
+#include "app/LastError.h"
+#include "app/Log.h"
+#include "net/HttpRequest.h"
+#include "sys/Util.h"
+
+#include <pugixml.hpp>
+
+#include <cstring>
+
+namespace {
+
+// "false" exactly, in an element that has content, switches the option off.
+void ApplyOption(const pugi::xml_document& doc, const char* path, BYTE* flag)
+{
+    pugi::xml_node node = doc.first_element_by_path(path);
+    if (!node || !node.first_child()) return;
+    if (std::strcmp(node.first_child().value(), "false") == 0 && flag) *flag = 0;
+}
+
+}  // namespace
+
+void CHttpUtil::GetInstallOption(BYTE* showStartPageAndSearch, BYTE* showUpdateWindow)
+{
+    std::string localPath = CUtil::GetStagingFolder() + "\\confSetup.xml";
+
+    zelto::ScopedInternet internet = zelto::OpenInternet();
+    if (!internet) {
+        DWORD error = ::GetLastError();
+        RecordLastError(ERR_INTERNET_OPEN, error);
+        WriteLog(1, "[GetInstallOption] InternetOpen Failed, Error Code = %d", error);
+        return;
+    }
+    BOOL downloaded = DownloadFile(internet.get(), localPath.c_str(), INSTALL_OPTIONS_URL, TRUE, nullptr, nullptr);
+    internet.reset();
+    if (!downloaded) {
+        WriteLog(1, "[CHttpUtil::GetInstallOption] Donload XML file failed");
+        return;
+    }
+
+    pugi::xml_document doc;
+    if (!doc.load_file(localPath.c_str(), pugi::parse_default, pugi::encoding_utf8)) {
+        RecordLastError(ERR_XML_PARSE, ::GetLastError());
+        WriteLog(1, "[CHttpUtil::GetInstallOption] Invalid XML File (parse_file failed)");
+        return;
+    }
+    WriteLog(1, "CUtil::ParseXMLArgument(%s)", localPath.c_str());
+    ApplyOption(doc, "/OmbrixConf/showStartPageAndSearch/", showStartPageAndSearch);
+    ApplyOption(doc, "/OmbrixConf/showUpdateWindow/", showUpdateWindow);
+    ::DeleteFileA(localPath.c_str());
+}

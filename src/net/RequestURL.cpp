@@ -1,0 +1,24 @@
+// The fire-and-check GET of the statistics pings.
+#include "net/HttpUtil.h"
+
+#include "app/LastError.h"
+#include "app/Log.h"
+#include "net/HttpRequest.h"
+
+BOOL CHttpUtil::RequestURL(const char* url)
+{
+    if (!url || !url[0]) return FALSE;
+
+    zelto::ScopedInternet internet = zelto::OpenInternet();
+    if (!internet) {
+        DWORD error = ::GetLastError();
+        RecordLastError(ERR_INTERNET_OPEN, error);
+        WriteLog(1, "[RequestURL] InternetOpen Failed, Error Code = %d", error);
+        return FALSE;
+    }
+    zelto::ScopedInternet request = zelto::OpenUrlLogged(internet.get(), url, "Referer:client://ombrix",
+                                                         "[RequestURL] InternetOpenUrl(%s) Failed (Error Code = %d)");
+    if (!request) return FALSE;
+    // The status line carries the download tag.
+    return zelto::IsStatusOk(request.get(), url, "[DownloadFile] HttpQueryInfo(%s) = %d ");
+}

@@ -1,0 +1,35 @@
+// The one process starter: auxiliary programs, placed files, the
+// registration tool.
+#include "sys/Util.h"
+
+#include "app/Log.h"
+#include "sys/Handles.h"
+
+#include <vector>
+
+BOOL CUtil::ExecuteFile(const char* path, const char* parameters, BOOL wait)
+{
+    if (!path) return FALSE;
+    // The program path is quoted: unquoted, a path with blanks such as
+    // C:\Program Files\Zelto\x.exe would first start C:\Program.exe.
+    std::string commandLine = std::string("\"") + path + "\"";
+    if (parameters && parameters[0]) commandLine += std::string(" ") + parameters;
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    WriteLog(2, "[ExecuteFile] Call CreateProcess(%s)", commandLine.c_str());
+
+    std::vector<char> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back('\0');
+    if (!::CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP, nullptr,
+                          nullptr, &startup, &process)) {
+        WriteLog(1, "[ExecuteFile] CreateProcess(%s) Failed (Error Code = %d)", path, ::GetLastError());
+        return FALSE;
+    }
+    zelto::ScopedKernelHandle thread(process.hThread);
+    zelto::ScopedKernelHandle child(process.hProcess);
+    if (wait) ::WaitForSingleObject(child.get(), INFINITE);
+    WriteLog(2, "[ExecuteFile] CreateProcess(%s) Success", path);
+    return TRUE;
+}

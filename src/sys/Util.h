@@ -1,0 +1,61 @@
+// CUtil: the system utilities, static operations without object state.
+// Folders and path macros, file facts, the registry settings layer,
+// component registration helpers and the process starter.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The process-wide folder table, filled by CUtil::InitSystemFolders.
+struct SystemFolders {
+    char szProgramFiles[MAX_PATH];
+    char szWindows[MAX_PATH];
+    char szSystem[MAX_PATH];
+    char szTemp[MAX_PATH];          // with its trailing backslash; the staging folder
+    char szDownloaded[MAX_PATH];    // Windows folder + "\Downloaded Program Files"
+    char szDesktop[MAX_PATH];
+    char szPrograms[MAX_PATH];      // the Start-menu programs folder
+    char szOSVersion[32];           // "%d.%d"
+    int nIEMajorVersion;            // 0 when unknown
+    OSVERSIONINFOA osVersion;       // platform id 1 = Windows 9x family, 2 = NT family
+};
+
+class CUtil {
+public:
+    // --- Folders and path macros ---
+    static void InitSystemFolders();
+    static const SystemFolders& Folders();
+    // The staging folder (the temporary folder) without its trailing backslash.
+    static std::string GetStagingFolder();
+    static std::string ExpandPathMacros(const char* path);
+    static BOOL CreateRecursiveDirectory(const char* path);
+    static int CountFilesInFolder(const char* folder);
+
+    // --- File facts ---
+    static BOOL IsFileExist(const char* path);
+    static BOOL GetFileVersion(const char* path, DWORD* high, DWORD* low);
+    // "%d.%d.%d.%d" of a packed version.
+    static std::string FormatVersion(DWORD high, DWORD low);
+    // Takes the next token off a comma list (changed in place).
+    static std::string NextCommaToken(std::string& list);
+
+    // --- Settings store ---
+    static std::string GetProfileString(HKEY root, const char* path, const char* name, const char* def);
+    static DWORD GetProfileInteger(HKEY root, const char* path, const char* name, DWORD def);
+    static BOOL SetProfileString(HKEY root, const char* path, const char* name, const char* text);
+    static BOOL SetProfileInteger(HKEY root, const char* path, const char* name, DWORD value);
+    static int GetIEMajorVersion();
+
+    // --- Component registration helpers ---
+    static BOOL RegisterServer(const char* path);
+    static BOOL UnregisterServer(const char* path);
+    static BOOL GetInprocServerPath(const char* classId, char* buffer, DWORD size);
+    static BOOL RemoveServerByClassId(const char* classId);
+    static BOOL CheckClassRegistration(const char* classId, WORD* code);
+
+    // --- Running programs ---
+    // Starts path with parameters (may be null); waits for it when wait is
+    // TRUE. TRUE when the process was created.
+    static BOOL ExecuteFile(const char* path, const char* parameters, BOOL wait);
+};
