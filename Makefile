@@ -5,7 +5,7 @@ BUILD     := build/win
 CMAKE_ARGS ?=
 JOBS      ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build test demo clean distclean
+.PHONY: all bootstrap configure build test demo bench clean distclean
 
 all: build
 
@@ -26,8 +26,14 @@ test: build
 demo: build
 	bash tools/with-wine.sh bash tools/demo.sh
 
+bench: build
+	bash tools/with-wine.sh bash bench/download_bench.sh
+
 clean:
 	cmake --build $(BUILD) --target clean
 
-distclean:
+distbench: build
+	bash tools/with-wine.sh bash bench/download_bench.sh
+
+clean:
 	rm -rf build
