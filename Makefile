@@ -32,8 +32,5 @@ bench: build
 clean:
 	cmake --build $(BUILD) --target clean
 
-distbench: build
-	bash tools/with-wine.sh bash bench/download_bench.sh
-
-clean:
+distclean:
 	rm -rf build

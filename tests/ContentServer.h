@@ -13,13 +13,6 @@
 
 namespace testutil {
 
-inline std::string WindowsPathOf(const std::string& unixPath)
-{
-    std::string path = "Z:" + unixPath;
-    for (char& c : path) if (c == '/') c = '\\';
-    return path;
-}
-
 class ContentServer {
 public:
     ContentServer()

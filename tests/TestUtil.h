@@ -19,12 +19,47 @@ inline std::string ExeFolder()
     return s.substr(0, s.find_last_of('\\'));
 }
 
+// The Wine (Z:) path of a Unix path.
+inline std::string WindowsPathOf(const std::string& unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char& c : path) if (c == '/') c = '\\';
+    return path;
+}
+
+// A built test component: Component("v1004\\ZeltoTestCtl.dll").
+inline std::string Component(const std::string& relative)
+{
+#ifdef ZELTO_COMPONENTS_DIR
+    return WindowsPathOf(ZELTO_COMPONENTS_DIR) + "\\" + relative;
+#else
+    return relative;
+#endif
+}
+
+// Waits up to timeoutMs for predicate() to hold.
+template <typename Predicate>
+bool WaitFor(Predicate predicate, DWORD timeoutMs)
+{
+    ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (!predicate()) {
+        if (::GetTickCount64() > deadline) return false;
+        ::Sleep(20);
+    }
+    return true;
+}
+
 inline std::string ReadWholeFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string data;
+    char buffer[65536];
+    DWORD read = 0;
+    while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) data.append(buffer, read);
+    ::CloseHandle(file);
+    return data;
 }
 
 inline bool FileExists(const std::string& path)

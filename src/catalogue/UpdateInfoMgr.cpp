@@ -1,8 +1,14 @@
 #include "catalogue/UpdateInfoMgr.h"
 
 #include "app/Messages.h"
+#include "sys/Util.h"
 
-CUpdateInfoMgr::CUpdateInfoMgr() = default;
+// The folder macros and the staging folder are ready before any catalogue
+// text is read.
+CUpdateInfoMgr::CUpdateInfoMgr()
+{
+    CUtil::InitSystemFolders();
+}
 
 CUpdateInfoMgr::~CUpdateInfoMgr() = default;
 

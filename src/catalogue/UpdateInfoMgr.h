@@ -3,11 +3,14 @@
 // the items chosen for the run's mode.
 #pragma once
 
+#include "catalogue/UpdateSet.h"
 #include "sys/Singleton.h"
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 class CUpdateInfoMgr {
 public:
@@ -35,12 +38,17 @@ public:
     int GetShowDlg() const { return m_bShowDlg; }
     int GetForceDelete() const { return m_bForceDelete; }
 
+    // The items chosen for the run, in catalogue order; owned.
+    std::vector<std::unique_ptr<CUpdateSet>>& Items() { return m_listUpdateSet; }
+    const std::vector<std::unique_ptr<CUpdateSet>>& Items() const { return m_listUpdateSet; }
+
     int GetRestartFlag() const { return m_bNeedRestart; }
     void SetRestartFlag(int value) { m_bNeedRestart = value; }
     int GetUpdateMode() const { return m_bUpdateMode; }
     void SetUpdateMode(int value) { m_bUpdateMode = value; }
 
 private:
+    std::vector<std::unique_ptr<CUpdateSet>> m_listUpdateSet;
     std::string m_strSourceURL;
     std::string m_strMode;
     std::string m_strServiceName;

@@ -1,0 +1,42 @@
+// One component file of a catalogue item (element FILE): where it comes
+// from, where it goes, how it is registered and run.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class CUpdateInfo {
+public:
+    CUpdateInfo() = default;
+    virtual ~CUpdateInfo() = default;
+    CUpdateInfo(const CUpdateInfo&) = delete;
+    CUpdateInfo& operator=(const CUpdateInfo&) = delete;
+
+    // Text members: empty when the catalogue has no such element.
+    std::string m_szName;            // file name with extension; its name in the staging folder
+    std::string m_szSource;          // download URL
+    std::string m_szSourceWin9x;     // download URL on the Windows 9x family
+    std::string m_szDestFileName;    // full path where the file is placed
+    std::string m_szClassId;         // control's class identifier, without braces
+    std::string m_szParam;           // command-line text for running the file
+    int m_nExecute = 0;              // 0 = not run; bit 2 wait; bit 4 delete after running
+    DWORD m_dwVersionMS = 0;         // catalogue version: (first << 16) | second
+    DWORD m_dwVersionLS = 0;         //                    (third << 16) | fourth
+    DWORD m_dwFileSize = 0;          // expected size; 0 = do not compare
+    DWORD m_dwDownloadSize = 0;      // announced size of the download; 0 when already staged
+    int m_bRegister = 0;             // register as a COM server
+    int m_bReboot = 0;               // placing it requires a restart
+    int m_bSharedDll = 0;            // a shared library (recorded for uninstall)
+    int m_bMainFile = 0;             // the item's main control
+    std::string m_szDeleteRegClass;  // registry class text to remove
+    std::string m_szDeleteRegKey;    // registry key text to remove before placing
+    std::string m_szRunFileName;     // auxiliary program to run before placing
+    std::string m_szRunSource;       // its download URL
+    std::string m_szRunDest;         // where it goes (macros expanded)
+    std::string m_szRunParam;        // its command-line text
+    DWORD m_dwRunVersionMS = 0;
+    DWORD m_dwRunVersionLS = 0;
+    ULONGLONG m_ftFileTime = 0;      // expected last-write time (UTC, 100 ns); 0 = do not compare
+    int m_bDownloaded = 0;           // the current file already lies in the staging folder
+};

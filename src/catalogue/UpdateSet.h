@@ -1,0 +1,30 @@
+// One catalogue item (element UPDATEITEM) with the component files of it
+// that need installing.
+#pragma once
+
+#include "catalogue/UpdateInfo.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CUpdateSet {
+public:
+    CUpdateSet() = default;
+    virtual ~CUpdateSet() = default;
+    CUpdateSet(const CUpdateSet&) = delete;
+    CUpdateSet& operator=(const CUpdateSet&) = delete;
+
+    // 1 when a file entry has this name, compared without regard to case.
+    BOOL ContainsFile(const char* name) const;
+    // The tag stored under exactly this service name, or "".
+    std::string GetStatisticsTag(const std::string& serviceName) const;
+
+    std::string m_strName;                        // attribute NAME: the key of its uninstall record
+    std::string m_strDescription;                 // element DESCRIPTION
+    std::string m_strPublisher;                   // attribute NAME of element PUBLISHER
+    std::map<std::string, std::string> m_mapLog;  // LOG: service name -> statistics tag
+    int m_bSelfUninstaller = 0;                   // SELFUNINSTALLER = "1"
+    std::vector<std::unique_ptr<CUpdateInfo>> m_arrUpdateFile;   // owned, in catalogue order
+};
