@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace testutil {
 
@@ -121,6 +122,45 @@ inline bool SetRegistryValue(HKEY root, const char* subKey, const char* value, D
     ::RegCloseKey(key);
     return ok;
 }
+
+// A hidden window that records the UM_SETUP_STATUS codes posted to it, also
+// while a modal loop (a message box) dispatches them.
+class StatusRecorder {
+public:
+    StatusRecorder()
+    {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = &StatusRecorder::Proc;
+        wc.hInstance = ::GetModuleHandleA(nullptr);
+        wc.lpszClassName = "ZeltoTestStatusRecorder";
+        ::RegisterClassA(&wc);
+        m_wnd = ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+        ::SetWindowLongPtrA(m_wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~StatusRecorder() { ::DestroyWindow(m_wnd); }
+    StatusRecorder(const StatusRecorder&) = delete;
+    StatusRecorder& operator=(const StatusRecorder&) = delete;
+
+    HWND Window() const { return m_wnd; }
+    // Dispatches what is queued and returns every code received so far.
+    std::vector<int> Codes()
+    {
+        MSG msg;
+        while (::PeekMessageA(&msg, m_wnd, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+        return m_codes;
+    }
+    void Clear() { Codes(); m_codes.clear(); }
+
+private:
+    static LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<StatusRecorder*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+        if (self && msg == WM_USER + 2) { self->m_codes.push_back(static_cast<int>(wParam)); return 0; }
+        return ::DefWindowProcA(wnd, msg, wParam, lParam);
+    }
+    HWND m_wnd = nullptr;
+    std::vector<int> m_codes;
+};
 
 // The program's log, started at a level for one test, beside the test program;
 // deleted before and after.

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <pugixml.hpp>
+
 #include <string>
 
 class CUpdateInfo {
@@ -12,6 +14,11 @@ public:
     virtual ~CUpdateInfo() = default;
     CUpdateInfo(const CUpdateInfo&) = delete;
     CUpdateInfo& operator=(const CUpdateInfo&) = delete;
+
+    // Reads a FILE element; 0 when it is refused (no SOURCE, no DEST, a bad NAME).
+    BOOL GetUpdateInfo(const pugi::xml_node& element);
+    // Reads a RUNFILE element.
+    void ParseRunFileElement(const pugi::xml_node& element);
 
     // Text members: empty when the catalogue has no such element.
     std::string m_szName;            // file name with extension; its name in the staging folder

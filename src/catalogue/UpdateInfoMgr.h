@@ -25,6 +25,12 @@ public:
     // Reads the parameter document of "-x" into the members below.
     BOOL ParseXMLArgument(const char* document);
 
+    // Fetches and reads the catalogue; on failure shows the message and
+    // posts status 101. The run goes on either way.
+    BOOL LoadUpdateList();
+    BOOL DownloadFileList();
+    BOOL CreateUpdateList();
+
     // The notification protocol of the starting program.
     void SetNotifyWindow(HWND wnd) { m_hNotifyWnd = wnd; }
     HWND GetNotifyWindow() const { return m_hNotifyWnd; }

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+// 1 when one MODE child's NAME equals the mode, ignoring case.
+BOOL IsModeMatch(const pugi::xml_node& item, const char* mode);
+
 class CUpdateSet {
 public:
     CUpdateSet() = default;
@@ -20,6 +23,12 @@ public:
     BOOL ContainsFile(const char* name) const;
     // The tag stored under exactly this service name, or "".
     std::string GetStatisticsTag(const std::string& serviceName) const;
+
+    // Reads an UPDATEITEM element whose mode matched: files (decided one by
+    // one), registry elements (applied at once), description, tags, publisher.
+    void ReadUpdateItem(const pugi::xml_node& element);
+    BOOL AddRegistry(const pugi::xml_node& element);
+    BOOL DeleteRegistry(const pugi::xml_node& element);
 
     std::string m_strName;                        // attribute NAME: the key of its uninstall record
     std::string m_strDescription;                 // element DESCRIPTION

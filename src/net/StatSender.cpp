@@ -1,6 +1,7 @@
 #include "net/StatSender.h"
 
 #include "app/Log.h"
+#include "catalogue/UpdateInfoMgr.h"
 #include "net/HttpUtil.h"
 #include "sys/RegKey.h"
 
@@ -47,4 +48,15 @@ void CStatSender::SendBeforeStartPage()
     std::string url = std::string(ZELTO_LOGRD_URL) + domain;
     BOOL ok = CHttpUtil::RequestURL(url.c_str());
     WriteLog(1, "[CStatSender::SendBeforeStartPage] Send URL : [%s] %s", url.c_str(), ResultWord(ok));
+}
+
+void CStatSender::SendModuleInstallCount()
+{
+    // The tag of the last item counts (an empty one included).
+    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
+    std::string tag;
+    for (const auto& item : manager->Items()) tag = item->GetStatisticsTag(manager->GetServiceName());
+    if (tag.empty()) return;
+    BOOL ok = CHttpUtil::RequestURL(tag.c_str());
+    WriteLog(1, "[CStatSender::SendModuleInstallCount] Send URL : [%s] %s", tag.c_str(), ResultWord(ok));
 }

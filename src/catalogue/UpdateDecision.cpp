@@ -1,0 +1,121 @@
+#include "catalogue/UpdateDecision.h"
+
+#include "app/Log.h"
+#include "install/FileRegistration.h"
+#include "sys/Handles.h"
+#include "sys/RegKey.h"
+#include "sys/Util.h"
+
+#include <ZeltoConfig.h>
+
+namespace {
+
+bool Search(const std::string& path, WIN32_FIND_DATAA& found)
+{
+    zelto::ScopedFind find(::FindFirstFileA(path.c_str(), &found));
+    return find.valid() && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A UTC file time as local calendar time, to the second.
+SYSTEMTIME LocalSeconds(const FILETIME& utc)
+{
+    FILETIME local;
+    SYSTEMTIME time = {};
+    ::FileTimeToLocalFileTime(&utc, &local);
+    ::FileTimeToSystemTime(&local, &time);
+    time.wMilliseconds = 0;
+    time.wDayOfWeek = 0;
+    return time;
+}
+
+bool SameSecond(const SYSTEMTIME& a, const SYSTEMTIME& b)
+{
+    return a.wYear == b.wYear && a.wMonth == b.wMonth && a.wDay == b.wDay && a.wHour == b.wHour &&
+           a.wMinute == b.wMinute && a.wSecond == b.wSecond;
+}
+
+}  // namespace
+
+BOOL CheckUpdate(const CUpdateInfo& file, const WIN32_FIND_DATAA& found, const std::string& foundPath)
+{
+    const char* dest = file.m_szDestFileName.c_str();
+    if (file.m_dwFileSize != 0 && (found.nFileSizeHigh != 0 || found.nFileSizeLow != file.m_dwFileSize)) {
+        WriteLog(2, "[CheckUpdate] FileSize (%s) (U:%d) != (L:%d)", dest, file.m_dwFileSize, found.nFileSizeLow);
+        return 1;
+    }
+    if (file.m_ftFileTime != 0) {
+        FILETIME expected = {static_cast<DWORD>(file.m_ftFileTime), static_cast<DWORD>(file.m_ftFileTime >> 32)};
+        SYSTEMTIME u = LocalSeconds(expected), l = LocalSeconds(found.ftLastWriteTime);
+        if (!SameSecond(u, l)) {
+            WriteLog(2, "[CDlgDownload::CheckUpdate] FileTime (%s) (U:%d.%d.%d %d:%d:%d) != (L:%d.%d.%d %d:%d:%d)", dest,
+                     u.wYear, u.wMonth, u.wDay, u.wHour, u.wMinute, u.wSecond, l.wYear, l.wMonth, l.wDay, l.wHour,
+                     l.wMinute, l.wSecond);
+            return 1;
+        }
+    }
+    DWORD high = 0, low = 0;
+    if (!CUtil::GetFileVersion(foundPath.c_str(), &high, &low)) return 0;
+    bool newer = file.m_dwVersionMS != high ? file.m_dwVersionMS > high : file.m_dwVersionLS > low;
+    if (newer) {
+        WriteLog(2, "[CheckUpdate] FileVersion (%s) (U:%d:%d) != (L:%d:%d)", dest, file.m_dwVersionMS,
+                 file.m_dwVersionLS, high, low);
+        return 1;
+    }
+    return 0;
+}
+
+BOOL IsUpdateNeeded(CUpdateInfo& file)
+{
+    WIN32_FIND_DATAA found;
+    if (file.m_szDestFileName.empty() || !Search(file.m_szDestFileName, found)) {
+        WriteLog(2, "[CreateUpdateList] File do not exist (%s)", file.m_szDestFileName.c_str());
+        return 1;
+    }
+    // A present file marked REGISTER is registered again; when that fails
+    // the file was deleted, so it is absent: install.
+    if (!RegisterServer(file)) return 1;
+
+    BOOL r = CheckUpdate(file, found, file.m_szDestFileName);
+    if (r != 1) {
+        WriteLog(2, "[CreateUpdateList] do not need to update file (%s)", file.m_szDestFileName.c_str());
+        return r;
+    }
+    const std::string staged = CUtil::GetStagingFolder() + "\\" + file.m_szName;
+    WIN32_FIND_DATAA stagedFound;
+    if (!Search(staged, stagedFound)) return 1;
+    WriteLog(2, "[CreateUpdateList] Temp File exist (%s)", staged.c_str());
+    if (CheckUpdate(file, stagedFound, staged) == 1) {
+        ::DeleteFileA(staged.c_str());
+        return 1;
+    }
+    file.m_bDownloaded = 1;
+    return 1;
+}
+
+std::string GetCompanionVersion()
+{
+    std::string library;
+    CRegKey key;
+    std::string path = std::string("SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\") +
+                       ZELTO_COMPANION_CLSID + "\\Contains\\Files";
+    if (key.Open(HKEY_LOCAL_MACHINE, path.c_str(), ZELTO_KEY_READ) == ERROR_SUCCESS) {
+        bool found = false;
+        for (DWORD index = 0;; ++index) {
+            char name[MAX_PATH];
+            DWORD length = sizeof(name);
+            if (::RegEnumValueA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            std::string full(name);
+            size_t slash = full.find_last_of("\\/");
+            if (full.substr(slash == std::string::npos ? 0 : slash + 1) == "ZeltoOmbrix.dll") {
+                library = full;
+                found = true;
+                break;
+            }
+        }
+        if (!found) WriteLog(2, "RegEnumValue can't find");
+    }
+    DWORD high = 0, low = 0;
+    if (!library.empty()) CUtil::GetFileVersion(library.c_str(), &high, &low);
+    return CUtil::FormatVersion(high, low);
+}

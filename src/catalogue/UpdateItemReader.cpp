@@ -1,0 +1,169 @@
+// Reads the catalogue's UPDATEITEM, FILE and RUNFILE elements into the model.
+#include "catalogue/CatalogueValues.h"
+#include "catalogue/UpdateDecision.h"
+#include "catalogue/UpdateInfoMgr.h"
+
+#include "app/Log.h"
+#include "sys/Handles.h"
+#include "sys/Util.h"
+
+#include <cstring>
+
+using catalogue::ChildText;
+using catalogue::Flag;
+using catalogue::Integer;
+using catalogue::Text;
+
+namespace {
+
+// A file name is placed in its DEST folder and in the staging folder: it
+// must not name another folder.
+bool IsPlainFileName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:") == std::string::npos;
+}
+
+}  // namespace
+
+BOOL IsModeMatch(const pugi::xml_node& item, const char* mode)
+{
+    for (pugi::xml_node child = item.child("MODE"); child; child = child.next_sibling("MODE")) {
+        pugi::xml_attribute name = child.attribute("NAME");
+        if (name && lstrcmpiA(name.value(), mode ? mode : "") == 0) return TRUE;
+    }
+    return FALSE;
+}
+
+void CUpdateSet::ReadUpdateItem(const pugi::xml_node& element)
+{
+    m_strName = element.attribute("NAME").value();
+    m_bSelfUninstaller = std::strcmp(element.attribute("SELFUNINSTALLER").value(), "1") == 0 ? 1 : 0;
+
+    for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) continue;
+        const std::string name = child.name();
+        if (name == "FILE") {
+            auto file = std::make_unique<CUpdateInfo>();
+            bool rejected = false;
+            if (!file->GetUpdateInfo(child)) {
+                WriteLog(1, "[CreateUpdateList] GetUpdateInfo Failed (%s, %s)", m_strName.c_str(),
+                         child.attribute("NAME").value());
+                rejected = true;
+            } else if (ContainsFile(file->m_szName.c_str())) {
+                WriteLog(2, "[CreateUpdateList] already exist In update array(%s)", file->m_szName.c_str());
+                rejected = true;
+            }
+            // The decision runs for rejected entries too: its side effects
+            // (re-registering a present file) happen either way.
+            BOOL needed = IsUpdateNeeded(*file);
+            if (!rejected && needed == 1) m_arrUpdateFile.push_back(std::move(file));
+        } else if (name == "ADDREG") {
+            AddRegistry(child);
+        } else if (name == "DELREG") {
+            DeleteRegistry(child);
+        } else if (name == "DESCRIPTION") {
+            m_strDescription = Text(child);
+            WriteLog(1, "[CreateUpdateList] MODULE DESCRIPTION: [%s]", m_strDescription.c_str());
+        } else if (name == "LOG") {
+            std::string service = child.attribute("NAME").value();
+            m_mapLog[service] = Text(child);
+            WriteLog(2, "[CreateUpdateList] Service Name = [%s], RD Tag : [%s]", service.c_str(), m_mapLog[service].c_str());
+        } else if (name == "PUBLISHER") {
+            m_strPublisher = child.attribute("NAME").value();
+            WriteLog(1, "[CreateUpdateList] MODULE PUBLISHER NAME: [%s]", m_strPublisher.c_str());
+        }
+    }
+}
+
+BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)
+{
+    m_szName = element.attribute("NAME").value();
+    const char* name = m_szName.c_str();
+    if (!IsPlainFileName(m_szName)) {
+        WriteLog(1, "[GetUpdateInfo] Invalid Name (FileName = %s)", name);
+        return 0;
+    }
+    if (!ChildText(element, "SOURCE", m_szSource)) {
+        WriteLog(1, "[GetUpdateInfo] Source do not exist (FileName = %s)", name);
+        return 0;
+    }
+    ChildText(element, "SOURCE_WIN9X", m_szSourceWin9x);
+
+    std::string dest;
+    if (!ChildText(element, "DEST", dest)) {
+        WriteLog(1, "[GetUpdateInfo] Dest do not exist (FileName = %s)", name);
+        return 0;
+    }
+    const std::string folder = CUtil::ExpandPathMacros(dest.c_str());
+    if (!CUtil::CreateRecursiveDirectory(folder.c_str()))
+        WriteLog(1, "[GetUpdateInfo] CUtil::CreateRecursiveDirectory(%s) Failed, Error Code = %d", folder.c_str(),
+                 ::GetLastError());
+    m_szDestFileName = folder + "\\" + m_szName;
+
+    std::string text;
+    m_dwVersionMS = m_dwVersionLS = 0;
+    if (ChildText(element, "VERSION", text)) {
+        catalogue::VersionList(text, m_dwVersionMS, m_dwVersionLS);
+        WriteLog(2, "[GetUpdateInfo] Version = %s (FileName = %s)", text.c_str(), name);
+    }
+    m_dwFileSize = ChildText(element, "FILESIZE", text) ? static_cast<DWORD>(Integer(text)) : 0;
+    WriteLog(2, "[GetUpdateInfo] FileSize = %d (FileName = %s)", m_dwFileSize, name);
+    m_ftFileTime = 0;
+    if (ChildText(element, "FILETIME", text)) {
+        m_ftFileTime = catalogue::TimeList(text);
+        WriteLog(2, "[GetUpdateInfo] FileTime = %s (FileName = %s)", text.c_str(), name);
+    }
+    m_bRegister = Flag(element, "REGISTER");
+    WriteLog(2, "[GetUpdateInfo] Register = %d (FileName = %s)", m_bRegister, name);
+    if (ChildText(element, "DELETEREGCLASS", m_szDeleteRegClass))
+        WriteLog(2, "[GetUpdateInfo] DeleteRegClass=%s (FileName = %s)", m_szDeleteRegClass.c_str(), name);
+    if (ChildText(element, "DELETEREGKEY", m_szDeleteRegKey))
+        WriteLog(2, "[GetUpdateInfo] DeleteRegKey=%s (FileName = %s)", m_szDeleteRegKey.c_str(), name);
+    m_bReboot = Flag(element, "REBOOT");
+    WriteLog(2, "[GetUpdateInfo] Reboot = %d (FileName = %s)", m_bReboot, name);
+    m_nExecute = ChildText(element, "EXECUTE", text) ? static_cast<int>(Integer(text)) : 0;
+    WriteLog(2, "[GetUpdateInfo] ExecuteOption = %d (FileName = %s)", m_nExecute, name);
+    if (ChildText(element, "PARAM", m_szParam))
+        WriteLog(2, "[GetUpdateInfo] ExecuteParam = %s (FileName  = %s)", m_szParam.c_str(), name);
+    m_bSharedDll = Flag(element, "SHAREDDLL");
+    WriteLog(2, "[GetUpdateInfo] SharedDll = %d (FileName = %s)", m_bSharedDll, name);
+    if (pugi::xml_node run = element.child("RUNFILE")) ParseRunFileElement(run);
+    if (ChildText(element, "CLASSID", m_szClassId))
+        WriteLog(2, "[GetUpdateInfo] ClassID=%s (FileName = %s)", m_szClassId.c_str(), name);
+
+    // The item's main control present and loadable: the run is an update.
+    m_bMainFile = Flag(element, "MAINFILE");
+    if (m_bMainFile) {
+        WORD code = 0;
+        CUtil::CheckClassRegistration(m_szClassId.c_str(), &code);
+        WIN32_FIND_DATAA found;
+        zelto::ScopedFind find(::FindFirstFileA(m_szDestFileName.c_str(), &found));
+        if (find.valid() && code == 1) CUpdateInfoMgr::GetInstance()->SetUpdateMode(1);
+    }
+    return 1;
+}
+
+void CUpdateInfo::ParseRunFileElement(const pugi::xml_node& element)
+{
+    m_szRunFileName = element.attribute("NAME").value();
+    WriteLog(2, "[ParseRunFileElement] RunFile=%s", m_szRunFileName.c_str());
+    // An auxiliary program's name is placed in a folder like a file's.
+    if (!m_szRunFileName.empty() && !IsPlainFileName(m_szRunFileName)) {
+        WriteLog(1, "[ParseRunFileElement] Invalid Name (RunFile = %s)", m_szRunFileName.c_str());
+        m_szRunFileName.clear();
+        return;
+    }
+    if (ChildText(element, "RUNSOURCE", m_szRunSource))
+        WriteLog(2, "[GetUpdateInfo] RunFileSource = %s", m_szRunSource.c_str());
+    std::string text;
+    if (ChildText(element, "RUNDEST", text)) {
+        m_szRunDest = CUtil::ExpandPathMacros(text.c_str());
+        WriteLog(2, "[GetUpdateInfo] RunFileDest = %s", m_szRunDest.c_str());
+    }
+    if (ChildText(element, "RUNPARAM", m_szRunParam)) WriteLog(2, "[GetUpdateInfo] RunParam = %s", m_szRunParam.c_str());
+    m_dwRunVersionMS = m_dwRunVersionLS = 0;
+    if (ChildText(element, "RUNVERSION", text)) {
+        catalogue::VersionList(text, m_dwRunVersionMS, m_dwRunVersionLS);
+        WriteLog(2, "[GetUpdateInfo] Version = %s (FileName = %s)", text.c_str(), m_szName.c_str());
+    }
+}

@@ -1,0 +1,13 @@
+// Registering a placed component file as a COM server, with the browser's
+// pre-approval (browser 7 and later) and allowed-domain (8 and later) keys,
+// and the mirror for removal.
+#pragma once
+
+#include "catalogue/UpdateInfo.h"
+
+BOOL RegisterServer(const CUpdateInfo& file);     // deletes the file when registration fails
+BOOL UnregisterServer(const CUpdateInfo& file);
+BOOL RegisterPreApproved(const CUpdateInfo& file);
+BOOL UnregisterPreApproved(const CUpdateInfo& file);
+BOOL RegisterAllowedDomains(const CUpdateInfo& file);
+BOOL UnregisterAllowedDomains(const CUpdateInfo& file);

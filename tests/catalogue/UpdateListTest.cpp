@@ -1,0 +1,178 @@
+#include "catalogue/UpdateInfoMgr.h"
+
+#include "sys/RegKey.h"
+#include "sys/Util.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <ole2.h>
+
+namespace {
+
+const char kKey[] = "Software\\ZeltoCatalogueTest";
+
+class UpdateListTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::CoInitialize(nullptr);
+        CUpdateInfoMgr::DeleteInstance();
+        CUtil::InitSystemFolders();
+        m_dest = CUtil::GetStagingFolder() + "\\zelto list";
+        Clean();
+    }
+    void TearDown() override
+    {
+        Clean();
+        CUpdateInfoMgr::DeleteInstance();
+        ::CoUninitialize();
+    }
+    void Clean()
+    {
+        CRegKey software;
+        if (software.Open(HKEY_CURRENT_USER, "Software") == ERROR_SUCCESS) software.RecurseDeleteKey("ZeltoCatalogueTest");
+        ::DeleteFileA((m_dest + "\\ZeltoTestCtl.dll").c_str());
+        ::RemoveDirectoryA(m_dest.c_str());
+    }
+    // Reads the first UPDATEITEM of a document into a new item.
+    std::unique_ptr<CUpdateSet> Read(const std::string& itemXml)
+    {
+        m_doc.load_string(itemXml.c_str());
+        auto item = std::make_unique<CUpdateSet>();
+        item->ReadUpdateItem(m_doc.child("UPDATEITEM"));
+        return item;
+    }
+    std::string File(const std::string& name, const std::string& extra = "")
+    {
+        return "<FILE NAME=\"" + name + "\"><SOURCE>http://down.zelto.com/zelto/zeltosetup/" + name +
+               "</SOURCE><DEST>" + m_dest + "</DEST>" + extra + "</FILE>";
+    }
+
+    pugi::xml_document m_doc;
+    std::string m_dest;
+};
+
+TEST_F(UpdateListTest, ModesMatchIgnoringCase)
+{
+    pugi::xml_document doc;
+    doc.load_string("<UPDATEITEM><MODE NAME='Other'/><MODE NAME='ZeltoSetup'/><MODE/></UPDATEITEM>");
+    EXPECT_TRUE(IsModeMatch(doc.child("UPDATEITEM"), "zeltosetup"));
+    EXPECT_FALSE(IsModeMatch(doc.child("UPDATEITEM"), "cafe"));
+    doc.load_string("<UPDATEITEM NAME='none'/>");
+    EXPECT_FALSE(IsModeMatch(doc.child("UPDATEITEM"), "zeltosetup")) << "no MODE: no mode";
+}
+
+TEST_F(UpdateListTest, FileEntries)
+{
+    testutil::TestLog log(2);
+    auto item = Read("<UPDATEITEM NAME='Ctl' SELFUNINSTALLER='1'>" +
+                     File("a.dll", "<VERSION>2, 5, 0, 7</VERSION><FILESIZE>1000</FILESIZE><REGISTER>true</REGISTER>"
+                                   "<REBOOT>1</REBOOT><EXECUTE>3</EXECUTE><PARAM>/s</PARAM><CLASSID>1-2</CLASSID>"
+                                   "<RUNFILE NAME='setup.exe'><RUNSOURCE>http://down.zelto.com/zelto/zeltosetup/setup.exe"
+                                   "</RUNSOURCE><RUNDEST>[SYSTEM]</RUNDEST><RUNPARAM>-q</RUNPARAM>"
+                                   "<RUNVERSION>1,0,0,2</RUNVERSION></RUNFILE>") +
+                     File("A.DLL") +                                   // a duplicate in another case
+                     "<FILE NAME='nosource.dll'><DEST>[SYSTEM]</DEST></FILE>"
+                     "<FILE NAME='nodest.dll'><SOURCE>x</SOURCE></FILE>"
+                     "<FILE NAME='..\\evil.dll'><SOURCE>x</SOURCE><DEST>[SYSTEM]</DEST></FILE>" +
+                     File("b.ocx") + "</UPDATEITEM>");
+    EXPECT_EQ("Ctl", item->m_strName);
+    EXPECT_EQ(1, item->m_bSelfUninstaller);
+    ASSERT_EQ(2u, item->m_arrUpdateFile.size());
+    const CUpdateInfo& a = *item->m_arrUpdateFile[0];
+    EXPECT_EQ(m_dest + "\\a.dll", a.m_szDestFileName);
+    EXPECT_TRUE(testutil::FileExists(m_dest)) << "the destination folder is created";
+    EXPECT_EQ(131077u, a.m_dwVersionMS);
+    EXPECT_EQ(7u, a.m_dwVersionLS);
+    EXPECT_EQ(1000u, a.m_dwFileSize);
+    EXPECT_EQ(0, a.m_bRegister) << "only the text 1 sets a flag";
+    EXPECT_EQ(1, a.m_bReboot);
+    EXPECT_EQ(3, a.m_nExecute);
+    EXPECT_EQ("/s", a.m_szParam);
+    EXPECT_EQ("1-2", a.m_szClassId);
+    EXPECT_EQ(0u, a.m_ftFileTime);
+    EXPECT_EQ("setup.exe", a.m_szRunFileName);
+    EXPECT_EQ(std::string(CUtil::Folders().szSystem), a.m_szRunDest) << "expanded, trailing backslash dropped";
+    EXPECT_EQ("-q", a.m_szRunParam);
+    EXPECT_EQ(2u, a.m_dwRunVersionLS);
+    EXPECT_EQ("b.ocx", item->m_arrUpdateFile[1]->m_szName);
+
+    EXPECT_TRUE(log.Has("[CreateUpdateList] already exist In update array(A.DLL)"));
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Source do not exist (FileName = nosource.dll)"));
+    EXPECT_TRUE(log.Has("[CreateUpdateList] GetUpdateInfo Failed (Ctl, nosource.dll)"));
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Dest do not exist (FileName = nodest.dll)"));
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Name (FileName = ..\\evil.dll)"));
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Version = 2, 5, 0, 7 (FileName = a.dll)"));
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] ExecuteParam = /s (FileName  = a.dll)"));
+}
+
+TEST_F(UpdateListTest, DescriptionTagsAndPublisher)
+{
+    testutil::TestLog log(2);
+    auto item = Read("<UPDATEITEM NAME='x'><DESCRIPTION>first</DESCRIPTION><DESCRIPTION>\xBC\xB3\xB8\xED</DESCRIPTION>"
+                     "<LOG NAME='cafe'>http://a/1</LOG><LOG NAME='cafe'>http://a/2</LOG><LOG NAME='blog'/>"
+                     "<PUBLISHER NAME='P1'/><PUBLISHER NAME='QRV'/></UPDATEITEM>");
+    EXPECT_EQ("\xBC\xB3\xB8\xED", item->m_strDescription) << "the last one counts";
+    EXPECT_EQ("http://a/2", item->GetStatisticsTag("cafe"));
+    EXPECT_EQ("", item->GetStatisticsTag("CAFE")) << "service names are case-sensitive";
+    EXPECT_EQ("", item->GetStatisticsTag("blog"));
+    EXPECT_EQ("QRV", item->m_strPublisher);
+    EXPECT_TRUE(log.Has("[CreateUpdateList] MODULE DESCRIPTION: [\xBC\xB3\xB8\xED]"));
+    EXPECT_TRUE(log.Has("[CreateUpdateList] Service Name = [cafe], RD Tag : [http://a/2]"));
+    EXPECT_TRUE(log.Has("[CreateUpdateList] MODULE PUBLISHER NAME: [QRV]"));
+}
+
+TEST_F(UpdateListTest, RegistryElementsApplyAtOnce)
+{
+    testutil::TestLog log(1);
+    std::string k = kKey;
+    Read("<UPDATEITEM>"
+         "<ADDREG TYPE='DWORD'><ROOT>hkcu</ROOT><KEY>" + k + "\\a</KEY><VALUE_NAME>n</VALUE_NAME><VALUE>12ab</VALUE></ADDREG>"
+         "<ADDREG TYPE='string'><ROOT>HKCU</ROOT><KEY>" + k + "\\a</KEY><VALUE_NAME>s</VALUE_NAME><VALUE>text</VALUE></ADDREG>"
+         "<ADDREG TYPE='string'><ROOT>HKCU</ROOT><KEY>" + k + "\\a</KEY><VALUE_NAME>empty</VALUE_NAME></ADDREG>"
+         "<ADDREG TYPE='binary'><ROOT>HKCU</ROOT><KEY>" + k + "\\bad</KEY></ADDREG>"
+         "<ADDREG TYPE='string'><ROOT>HKU</ROOT><KEY>" + k + "\\bad</KEY></ADDREG>"
+         "<ADDREG TYPE='string'><ROOT>HKCU</ROOT><KEY>" + k + "\\tree\\x\\y</KEY><VALUE_NAME>v</VALUE_NAME><VALUE>1</VALUE></ADDREG>"
+         "<DELREG><ROOT>HKCU</ROOT><KEY>" + k + "\\tree</KEY></DELREG>"
+         "<DELREG><ROOT>HKCU</ROOT><KEY>" + k + "\\a</KEY><VALUE_NAME>s</VALUE_NAME></DELREG>"
+         "<DELREG><ROOT>HKCU</ROOT></DELREG>"
+         "<DELREG><ROOT>HKCU</ROOT><KEY>\\</KEY></DELREG>"
+         "<DELREG><ROOT>hkxx</ROOT><KEY>" + k + "</KEY></DELREG>"
+         "</UPDATEITEM>");
+    EXPECT_EQ(12u, CUtil::GetProfileInteger(HKEY_CURRENT_USER, (k + "\\a").c_str(), "n", 0));
+    EXPECT_EQ("gone", CUtil::GetProfileString(HKEY_CURRENT_USER, (k + "\\a").c_str(), "s", "gone"));
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, (k + "\\a").c_str()));
+    DWORD type = 0, size = 99;
+    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExA(key.get(), "empty", nullptr, &type, nullptr, &size));
+    EXPECT_EQ(0u, size) << "no VALUE: written with no data";
+    EXPECT_NE(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, (k + "\\tree").c_str())) << "the whole tree is removed";
+    EXPECT_NE(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, (k + "\\bad").c_str()));
+    EXPECT_EQ(ERROR_SUCCESS, key.Open(HKEY_CURRENT_USER, "Software")) << "a DELREG without a key removes nothing";
+    EXPECT_TRUE(log.Has("[AddRegistry] Invalid Type"));
+    EXPECT_TRUE(log.Has("[AddRegistry] Invalid Root"));
+    EXPECT_TRUE(log.Has("[DeleteRegistry] Invalid Root"));
+    EXPECT_TRUE(log.Has("[DeleteRegistry] Invalid Key"));
+}
+
+TEST_F(UpdateListTest, PresentLoadableMainFileMakesAnUpdateRun)
+{
+    CUtil::CreateRecursiveDirectory(m_dest.c_str());
+    std::string dll = m_dest + "\\ZeltoTestCtl.dll";
+    ::CopyFileA(testutil::Component("v1004\\ZeltoTestCtl.dll").c_str(), dll.c_str(), FALSE);
+    std::string clsid(TEST_CLSID_A);
+    clsid = clsid.substr(1, clsid.size() - 2);
+    std::string file = File("ZeltoTestCtl.dll", "<CLASSID>" + clsid + "</CLASSID><MAINFILE>1</MAINFILE>");
+
+    Read("<UPDATEITEM>" + file + "</UPDATEITEM>");
+    EXPECT_EQ(0, CUpdateInfoMgr::GetInstance()->GetUpdateMode()) << "present but not registered";
+
+    CUtil::RegisterServer(dll.c_str());
+    Read("<UPDATEITEM>" + file + "</UPDATEITEM>");
+    EXPECT_EQ(1, CUpdateInfoMgr::GetInstance()->GetUpdateMode());
+    CUtil::UnregisterServer(dll.c_str());
+    ::CoFreeUnusedLibraries();
+}
+
+}  // namespace
