@@ -52,13 +52,8 @@ BOOL CUpdateInfoMgr::DownloadFileList()
     ::DeleteFileA(path.c_str());
     WriteLog(2, "[DownloadIniFile] Download File %s -> %s", m_strSourceURL.c_str(), path.c_str());
 
-    zelto::ScopedInternet internet = zelto::OpenInternet();
-    if (!internet) {
-        DWORD error = ::GetLastError();
-        RecordLastError(ERR_INTERNET_OPEN, error);
-        WriteLog(1, "[DownloadFileList] InternetOpen Failed, Error Code = %d", error);
-        return FALSE;
-    }
+    zelto::ScopedInternet internet = zelto::OpenInternetLogged("[DownloadFileList] InternetOpen Failed, Error Code = %d");
+    if (!internet) return FALSE;
     BOOL ok = CHttpUtil::DownloadFile(internet.get(), path.c_str(), m_strSourceURL.c_str(), TRUE, nullptr, nullptr);
     internet.reset();
     if (ok) WriteLog(2, "[DownloadIniFile] Download File ( %s ) Succeed!", m_strSourceURL.c_str());

@@ -42,13 +42,8 @@ BOOL RunFileAndWait(const CUpdateInfo& file)
         }
     }
 
-    zelto::ScopedInternet internet = zelto::OpenInternet();
-    if (!internet) {
-        DWORD error = ::GetLastError();
-        RecordLastError(ERR_INTERNET_OPEN, error);
-        WriteLog(1, "[RunFileAndWait] InternetOpen Failed, Error Code = %d", error);
-        return FALSE;
-    }
+    zelto::ScopedInternet internet = zelto::OpenInternetLogged("[RunFileAndWait] InternetOpen Failed, Error Code = %d");
+    if (!internet) return FALSE;
     WriteLog(2, "[RunFileAndWait] Download File %s -> %s", file.m_szRunSource.c_str(), localPath.c_str());
     BOOL downloaded = CHttpUtil::DownloadFile(internet.get(), localPath.c_str(), file.m_szRunSource.c_str(), TRUE,
                                               nullptr, nullptr);

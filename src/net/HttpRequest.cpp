@@ -14,6 +14,17 @@ ScopedInternet OpenInternet()
     return ScopedInternet(::InternetOpenA(ZELTO_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
 }
 
+ScopedInternet OpenInternetLogged(const char* logFormat)
+{
+    ScopedInternet internet = OpenInternet();
+    if (!internet) {
+        DWORD error = ::GetLastError();
+        RecordLastError(ERR_INTERNET_OPEN, error);
+        WriteLog(1, logFormat, error);
+    }
+    return internet;
+}
+
 ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers)
 {
     DWORD headerLength = headers ? static_cast<DWORD>(std::strlen(headers)) : 0;

@@ -9,6 +9,8 @@
 namespace zelto {
 
 ScopedInternet OpenInternet();
+// Opens an Internet handle; on failure records 1002 and logs logFormat (system error).
+ScopedInternet OpenInternetLogged(const char* logFormat);
 ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers = nullptr);
 // The numeric value of an HTTP query (status, content length), 0 when absent.
 DWORD QueryNumber(HINTERNET request, DWORD query);

@@ -27,13 +27,8 @@ void CHttpUtil::GetInstallOption(BYTE* showStartPageAndSearch, BYTE* showUpdateW
 {
     std::string localPath = CUtil::GetStagingFolder() + "\\confSetup.xml";
 
-    zelto::ScopedInternet internet = zelto::OpenInternet();
-    if (!internet) {
-        DWORD error = ::GetLastError();
-        RecordLastError(ERR_INTERNET_OPEN, error);
-        WriteLog(1, "[GetInstallOption] InternetOpen Failed, Error Code = %d", error);
-        return;
-    }
+    zelto::ScopedInternet internet = zelto::OpenInternetLogged("[GetInstallOption] InternetOpen Failed, Error Code = %d");
+    if (!internet) return;
     BOOL downloaded = DownloadFile(internet.get(), localPath.c_str(), INSTALL_OPTIONS_URL, TRUE, nullptr, nullptr);
     internet.reset();
     if (!downloaded) {

@@ -9,13 +9,8 @@ BOOL CHttpUtil::RequestURL(const char* url)
 {
     if (!url || !url[0]) return FALSE;
 
-    zelto::ScopedInternet internet = zelto::OpenInternet();
-    if (!internet) {
-        DWORD error = ::GetLastError();
-        RecordLastError(ERR_INTERNET_OPEN, error);
-        WriteLog(1, "[RequestURL] InternetOpen Failed, Error Code = %d", error);
-        return FALSE;
-    }
+    zelto::ScopedInternet internet = zelto::OpenInternetLogged("[RequestURL] InternetOpen Failed, Error Code = %d");
+    if (!internet) return FALSE;
     zelto::ScopedInternet request = zelto::OpenUrlLogged(internet.get(), url, "Referer:client://ombrix",
                                                          "[RequestURL] InternetOpenUrl(%s) Failed (Error Code = %d)");
     if (!request) return FALSE;
