@@ -28,8 +28,11 @@ LRESULT CMainFrame::OnStart()
 
     CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
     manager->PostStatus(STATUS_INSTALL_BEGIN, reinterpret_cast<LPARAM>(m_hWnd));
-    // The catalogue, the notification dialog and the install progress dialog
-    // take the run from here once they exist.
+    // On failure the message was shown and status 101 posted; the run goes
+    // on with the items that were read.
+    manager->LoadUpdateList();
+    // The notification dialog and the install progress dialog take the run
+    // from here once they exist.
     ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
     return 0;
 }

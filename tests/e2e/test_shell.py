@@ -1,10 +1,12 @@
-"""Start-up scenarios: the command line, the parameter document, status 20."""
+"""Start-up scenarios: the command line, the parameter document, the
+catalogue step (statuses 20, 21, 22 or the failure message and 101)."""
 import os
 import unittest
 
 import zelto_e2e as z
 
 MSG_BAD_START = "설치프로그램이 비정상적인 방법으로 실행되었습니다."
+MSG_NO_CATALOGUE = "서버에서 설정 파일을 받아오지 못했습니다."
 GOOD_DOC = ("<PARAM><MODE>zeltosetup</MODE><SOURCE>http://down.zelto.com/</SOURCE>"
             "<FORCEDELETE>0</FORCEDELETE><SHOWDLG>1</SHOWDLG><SERVICENAME>카페</SERVICENAME></PARAM>")
 
@@ -44,23 +46,33 @@ class StartUp(unittest.TestCase):
         self.assertEqual([MSG_BAD_START], [w["text"] for w in run.windows])
         self.assertIn("[ZeltoSetup][ParseXMLArgument] invalid MODE (../x)", z.read_log())
 
-    def test_good_document_gets_status_20_with_the_main_frame(self):
+    def test_good_document_gets_status_20_with_the_main_frame_then_the_catalogue(self):
         run = z.run_driver(["-x", GOOD_DOC], timeout=30)
         self.assertFalse(run.timed_out, run.lines)
         self.assertEqual(0, run.exit_code)
         self.assertEqual([], run.windows, "the main frame stays invisible")
-        self.assertEqual(20, run.statuses[0][0])
+        self.assertEqual([20, 21, 22], run.status_codes()[:3])
         self.assertEqual("ZeltoSetupMainFrame", run.statuses[0][2], "lParam is the main frame's window")
         log = z.read_log()
         self.assertRegex(log, r"\[ZeltoSetup\]===== Start \[ \d+-\d+-\d+, \d+:\d+:\d+ \] Level = 2 =====\r\n")
         self.assertIn("[ZeltoSetup][ParseXMLArgument] MODE=zeltosetup, m_bForceDelete=0, m_bShowDlg=1, "
                       "m_strServiceName=카페\r\n", log)
 
-    def test_w_then_x_without_document_is_a_valid_install_run(self):
-        run = z.run_driver(["-x"], timeout=30)
+    def test_w_then_x_without_document_is_a_valid_install_run_without_catalogue(self):
+        run = z.run_driver(["-x"], presses=[1], timeout=30)
         self.assertFalse(run.timed_out, run.lines)
-        self.assertEqual([20], run.status_codes())
-        self.assertEqual([], run.windows)
+        self.assertEqual([20, 21, 101], run.status_codes()[:3])
+        self.assertEqual(1, len(run.windows), run.lines)
+        self.assertTrue(run.windows[0]["text"].startswith(MSG_NO_CATALOGUE + "\nErrorCode = 1004("), run.windows)
+
+    def test_catalogue_that_cannot_be_fetched(self):
+        doc = GOOD_DOC.replace("zeltosetup", "nosuchmode")
+        run = z.run_driver(["-x", doc], presses=[1], timeout=30)
+        self.assertFalse(run.timed_out, run.lines)
+        self.assertEqual([20, 21, 101], run.status_codes()[:3])
+        self.assertEqual(MSG_NO_CATALOGUE + "\nErrorCode = 1005(0)", run.windows[0]["text"])
+        self.assertIn("[ZeltoSetup][DownloadFile] HttpQueryInfo(http://down.zelto.com/zelto/zeltosetup/Repository/"
+                      "nosuchmode/nosuchmode.xml) = 404 ", z.read_log())
 
     def test_uninstall_switch_alone_is_valid(self):
         run = z.run_driver(["-U"], timeout=30)
@@ -72,7 +84,7 @@ class StartUp(unittest.TestCase):
         z.set_log_level(None)
         try:
             run = z.run_driver(["-x", GOOD_DOC], timeout=30)
-            self.assertEqual([20], run.status_codes())
+            self.assertEqual([20, 21, 22], run.status_codes()[:3])
             self.assertFalse(os.path.exists(z.LOG))
         finally:
             z.set_log_level(2)
