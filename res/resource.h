@@ -10,3 +10,37 @@
 #define IDS_BAD_START           61209
 #define IDS_CATALOGUE_DOWNLOAD_FAILED 61206
 #define IDS_CATALOGUE_INVALID   61216
+
+// Bitmaps
+#define IDB_BTN_REMOVE          138
+#define IDB_BTN_INSTALL         139
+#define IDB_BTN_UPDATE          140
+#define IDB_BTN_CLOSE           141
+#define IDB_SIDE                142
+#define IDB_BG_MAIN             143
+#define IDB_CORNER_TL           144
+#define IDB_CORNER_TR           145
+#define IDB_CORNER_BL           146
+#define IDB_CORNER_BR           147
+#define IDB_EDGE_LEFT           148
+#define IDB_EDGE_RIGHT          149
+#define IDB_EDGE_TOP            150
+#define IDB_EDGE_BOTTOM         151
+#define IDB_LOGO                152
+#define IDB_BTN_CANCEL          153
+#define IDB_TITLE_INSTALL       154
+#define IDB_TITLE_UPDATE        155
+#define IDB_BG_MSG              156
+#define IDB_BTN_BACK            160
+#define IDB_BTN_NEXT            161
+#define IDB_BG_PAGE             162
+#define IDB_BTN_FINISH          164
+#define IDB_PROGRESS            168
+#define IDB_BTN_OK              170
+
+// Dialogs
+#define IDD_MSG_DIALOG          169
+#define IDD_MSG_CONFIRM         170
+
+// Controls
+#define IDC_CLOSE               1017
