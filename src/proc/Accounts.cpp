@@ -2,6 +2,7 @@
 
 #include "proc/TaskManager.h"
 #include "sys/Handles.h"
+#include "sys/Text.h"
 
 #include <wtsapi32.h>
 
@@ -11,16 +12,6 @@ namespace {
 
 std::string g_interactiveSid;   // the cached session user's SID text
 
-std::string LowerCase949(const std::string& text)
-{
-    std::string lower = text;
-    for (size_t i = 0; i < lower.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(lower[i]);
-        if (::IsDBCSLeadByteEx(949, c)) { ++i; continue; }
-        if (c >= 'A' && c <= 'Z') lower[i] = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
-}
 
 }  // namespace
 

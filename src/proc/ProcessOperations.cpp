@@ -2,6 +2,7 @@
 
 #include "proc/TaskManager.h"
 #include "sys/Handles.h"
+#include "sys/Text.h"
 #include "sys/Util.h"
 #include "ui/MsgDialog.h"
 
@@ -10,16 +11,6 @@
 
 namespace {
 
-std::string LowerCase949(const char* text)
-{
-    std::string lower = text ? text : "";
-    for (size_t i = 0; i < lower.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(lower[i]);
-        if (::IsDBCSLeadByteEx(949, c)) { ++i; continue; }
-        if (c >= 'A' && c <= 'Z') lower[i] = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
-}
 
 int AskToCloseBrowser(BYTE mode, HWND disableWnd)
 {

@@ -4,6 +4,7 @@
 #include "app/LastError.h"
 #include "app/Log.h"
 #include "sys/Handles.h"
+#include "sys/Text.h"
 
 #include <shlobj.h>
 
@@ -32,17 +33,6 @@ void SpecialFolder(int csidl, char* target)
     }
 }
 
-// Upper-cases a code page 949 text, leaving double-byte characters alone.
-std::string UpperCase(const std::string& text)
-{
-    std::string upper = text;
-    for (size_t i = 0; i < upper.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(upper[i]);
-        if (::IsDBCSLeadByteEx(949, c) && i + 1 < upper.size()) { ++i; continue; }
-        if (c >= 'a' && c <= 'z') upper[i] = static_cast<char>(c - 'a' + 'A');
-    }
-    return upper;
-}
 
 }  // namespace
 
@@ -101,7 +91,7 @@ std::string CUtil::ExpandPathMacros(const char* path)
     };
     std::string text = path ? path : "";
     for (const Macro& macro : macros) {
-        size_t p = UpperCase(text).find(macro.token);
+        size_t p = UpperCase949(text).find(macro.token);
         if (p == std::string::npos) continue;
         text = text.substr(0, p) + macro.value + "\\" + text.substr(p + std::strlen(macro.token));
     }
