@@ -5,7 +5,7 @@ BUILD     := build/win
 CMAKE_ARGS ?=
 JOBS      ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build test demo bench clean distclean
+.PHONY: all bootstrap configure build test demo bench fuzz clean distclean
 
 all: build
 
@@ -22,6 +22,10 @@ build: configure
 
 test: build
 	bash tools/with-wine.sh ctest --test-dir $(BUILD) --output-on-failure
+	FUZZ_SECONDS=30 bash tools/fuzz.sh
+
+fuzz: bootstrap
+	bash tools/fuzz.sh
 
 demo: build
 	bash tools/with-wine.sh bash tools/demo.sh

@@ -1,0 +1,77 @@
+// A small reader of ZIP archives (stored and deflated entries, ZIP64 sizes),
+// on zlib and standard C++ only, so that it also builds natively for the
+// fuzz target. Errors are results, never exceptions. Entries are extracted
+// into a folder the caller names; nothing is written outside it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zip {
+
+enum class Result {
+    Ok = 0,
+    NotOpen,          // no archive is open
+    CannotOpen,       // the file cannot be read
+    NotAnArchive,     // no end of central directory
+    Corrupt,          // a header or size does not hold together
+    Unsupported,      // encryption, or a method other than stored and deflate
+    UnsafeName,       // an entry would land outside the folder
+    BadIndex,
+    CrcMismatch,
+    WriteFailed,
+    Aborted,          // the progress callback asked to stop
+};
+
+const char* ResultText(Result result);
+
+struct Entry {
+    std::string name;           // as stored, "/" separated
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    uint32_t crc = 0;
+    uint64_t compressedSize = 0;
+    uint64_t size = 0;
+    uint64_t localHeaderOffset = 0;
+    bool IsFolder() const { return !name.empty() && (name.back() == '/' || name.back() == '\\'); }
+};
+
+// Progress of one extraction: (entry name, bytes written, entry size);
+// returning false aborts it.
+using Progress = std::function<bool(const std::string& name, uint64_t done, uint64_t total)>;
+// Creates one folder (its parent exists); true when it exists afterwards.
+using MakeFolder = std::function<bool(const std::string& path)>;
+
+class Archive {
+public:
+    Archive(MakeFolder makeFolder, char separator) : m_makeFolder(std::move(makeFolder)), m_separator(separator) {}
+    ~Archive() { Close(); }
+    Archive(const Archive&) = delete;
+    Archive& operator=(const Archive&) = delete;
+
+    Result Open(const std::string& path);
+    size_t EntryCount() const { return m_entries.size(); }
+    const Entry& GetEntry(size_t index) const { return m_entries.at(index); }
+    // Extracts one entry into folder, keeping its stored path.
+    Result Extract(size_t index, const std::string& folder, const Progress& progress = nullptr);
+    void Close();
+
+    // The stored name as a path below the folder, or "" when it is unsafe
+    // (absolute, a drive, "..", or empty).
+    static std::string SafeRelativePath(const std::string& name, char separator);
+
+private:
+    Result ReadCentralDirectory();
+    bool ReadAt(uint64_t offset, void* buffer, size_t size);
+
+    MakeFolder m_makeFolder;
+    char m_separator;
+    FILE* m_file = nullptr;
+    uint64_t m_fileSize = 0;
+    std::vector<Entry> m_entries;
+};
+
+}  // namespace zip

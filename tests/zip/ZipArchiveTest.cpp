@@ -1,0 +1,126 @@
+#include "zip/ZipArchive.h"
+
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Data(const char* name)
+{
+    return testutil::WindowsPathOf(ZIP_DATA_DIR) + "\\" + name;
+}
+
+class ZipTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char temp[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, temp);
+        m_out = std::string(temp) + "zelto-zip-test";
+        Clean();
+        ::CreateDirectoryA(m_out.c_str(), nullptr);
+    }
+    void TearDown() override { Clean(); }
+    void Clean() { RemoveTree(m_out); }
+    static void RemoveTree(const std::string& dir)
+    {
+        WIN32_FIND_DATAA data;
+        HANDLE find = ::FindFirstFileA((dir + "\\*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                std::string name = data.cFileName;
+                if (name == "." || name == "..") continue;
+                std::string path = dir + "\\" + name;
+                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
+                else ::DeleteFileA(path.c_str());
+            } while (::FindNextFileA(find, &data));
+            ::FindClose(find);
+        }
+        ::RemoveDirectoryA(dir.c_str());
+    }
+    zip::Archive MakeArchive()
+    {
+        return zip::Archive([](const std::string& p) {
+            return ::CreateDirectoryA(p.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+        }, '\\');
+    }
+    zip::Result ExtractAll(const char* name)
+    {
+        zip::Archive archive = MakeArchive();
+        zip::Result r = archive.Open(Data(name));
+        for (size_t i = 0; r == zip::Result::Ok && i < archive.EntryCount(); ++i) r = archive.Extract(i, m_out);
+        return r;
+    }
+    std::string m_out;
+};
+
+TEST_F(ZipTest, StoredAndDeflatedEntriesWithTheirPaths)
+{
+    EXPECT_EQ(zip::Result::Ok, ExtractAll("stored.zip"));
+    EXPECT_EQ("hello", testutil::ReadWholeFile(m_out + "\\a.txt"));
+    EXPECT_EQ(3000u, testutil::ReadWholeFile(m_out + "\\sub\\b.txt").size());
+    EXPECT_TRUE(testutil::FileExists(m_out + "\\empty.txt"));
+
+    EXPECT_EQ(zip::Result::Ok, ExtractAll("deflate.zip"));
+    EXPECT_EQ(200000u, testutil::ReadWholeFile(m_out + "\\ZeltoTestCtl.dll").size());
+    EXPECT_EQ(100u, testutil::ReadWholeFile(m_out + "\\dir\\readme.txt").size());
+
+    EXPECT_EQ(zip::Result::Ok, ExtractAll("zip64.zip"));
+    EXPECT_EQ(70000u, testutil::ReadWholeFile(m_out + "\\big.bin").size());
+}
+
+TEST_F(ZipTest, BrokenArchivesAreRefused)
+{
+    EXPECT_EQ(zip::Result::CrcMismatch, ExtractAll("crcbad.zip"));
+    EXPECT_FALSE(testutil::FileExists(m_out + "\\c.txt")) << "a bad entry is not left behind";
+    EXPECT_NE(zip::Result::Ok, ExtractAll("truncated.zip"));
+    EXPECT_EQ(zip::Result::NotAnArchive, ExtractAll("notzip.zip"));
+    EXPECT_EQ(zip::Result::CannotOpen, ExtractAll("missing.zip"));
+
+    zip::Archive empty = MakeArchive();
+    EXPECT_EQ(zip::Result::Ok, empty.Open(Data("empty.zip")));
+    EXPECT_EQ(0u, empty.EntryCount());
+    EXPECT_EQ(zip::Result::BadIndex, empty.Extract(0, m_out));
+}
+
+TEST_F(ZipTest, NothingLandsOutsideTheFolder)
+{
+    zip::Archive archive = MakeArchive();
+    ASSERT_EQ(zip::Result::Ok, archive.Open(Data("traversal.zip")));
+    EXPECT_EQ(zip::Result::UnsafeName, archive.Extract(0, m_out));
+    EXPECT_EQ(zip::Result::Ok, archive.Extract(1, m_out));
+    EXPECT_EQ(zip::Result::UnsafeName, ExtractAll("absolute.zip"));
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    EXPECT_FALSE(testutil::FileExists(std::string(temp) + "evil.txt"));
+
+    EXPECT_EQ("a\\b", zip::Archive::SafeRelativePath("a/b", '\\'));
+    EXPECT_EQ("a\\b", zip::Archive::SafeRelativePath("./a//b", '\\'));
+    EXPECT_EQ("", zip::Archive::SafeRelativePath("a/../../b", '\\'));
+    EXPECT_EQ("", zip::Archive::SafeRelativePath("C:x", '\\'));
+    EXPECT_EQ("", zip::Archive::SafeRelativePath("\\\\server\\share", '\\'));
+}
+
+TEST_F(ZipTest, ProgressCanAbort)
+{
+    zip::Archive archive = MakeArchive();
+    ASSERT_EQ(zip::Result::Ok, archive.Open(Data("deflate.zip")));
+    uint64_t last = 0;
+    int calls = 0;
+    EXPECT_EQ(zip::Result::Ok, archive.Extract(0, m_out, [&](const std::string& name, uint64_t done, uint64_t total) {
+        EXPECT_EQ("ZeltoTestCtl.dll", name);
+        EXPECT_EQ(200000u, total);
+        EXPECT_GE(done, last);
+        last = done;
+        ++calls;
+        return true;
+    }));
+    EXPECT_EQ(200000u, last);
+    EXPECT_GE(calls, 2);
+    EXPECT_EQ(zip::Result::Aborted,
+              archive.Extract(0, m_out, [](const std::string&, uint64_t done, uint64_t) { return done == 0; }));
+    EXPECT_FALSE(testutil::FileExists(m_out + "\\ZeltoTestCtl.dll")) << "an aborted entry is removed";
+}
+
+}  // namespace

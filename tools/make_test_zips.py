@@ -1,0 +1,57 @@
+#!/usr/bin/env python3
+"""Writes the ZIP archives the archive tests and the fuzz seed corpus use.
+
+    make_test_zips.py OUTPUT_FOLDER
+"""
+import io
+import os
+import struct
+import sys
+import zipfile
+
+
+def data(size, seed=7):
+    out = bytearray()
+    x = seed
+    while len(out) < size:
+        x = (x * 1103515245 + 12345) & 0x7FFFFFFF
+        out += bytes(((x >> 16) & 0x3F) + 32 for _ in range(4))   # compressible text-like bytes
+    return bytes(out[:size])
+
+
+def write(folder, name, entries, compression=zipfile.ZIP_DEFLATED, force_zip64=False):
+    path = os.path.join(folder, name)
+    with zipfile.ZipFile(path, "w", compression) as z:
+        for entry, content in entries:
+            if entry.endswith("/"):
+                z.writestr(zipfile.ZipInfo(entry), b"")
+            else:
+                with z.open(entry, "w", force_zip64=force_zip64) as f:
+                    f.write(content)
+    return path
+
+
+def main():
+    folder = sys.argv[1]
+    os.makedirs(folder, exist_ok=True)
+    write(folder, "stored.zip", [("a.txt", b"hello"), ("sub/b.txt", data(3000)), ("empty.txt", b"")],
+          zipfile.ZIP_STORED)
+    write(folder, "deflate.zip", [("ZeltoTestCtl.dll", data(200000)), ("dir/", b""), ("dir/readme.txt", data(100))])
+    write(folder, "zip64.zip", [("big.bin", data(70000))], force_zip64=True)
+    write(folder, "traversal.zip", [("../evil.txt", b"evil"), ("ok.txt", b"ok")])
+    write(folder, "absolute.zip", [("/abs.txt", b"abs")])
+    with zipfile.ZipFile(os.path.join(folder, "empty.zip"), "w"):
+        pass
+    # A CRC that does not match the data.
+    raw = bytearray(open(write(folder, "crcbad.zip", [("c.txt", data(5000))], zipfile.ZIP_STORED), "rb").read())
+    local = raw.find(b"PK\x03\x04")
+    raw[local + 30 + len("c.txt") + 10] ^= 0xFF   # flip one byte of the data
+    open(os.path.join(folder, "crcbad.zip"), "wb").write(raw)
+    # Cut short inside the data.
+    raw = open(os.path.join(folder, "deflate.zip"), "rb").read()
+    open(os.path.join(folder, "truncated.zip"), "wb").write(raw[:len(raw) // 3] + raw[-200:])
+    open(os.path.join(folder, "notzip.zip"), "wb").write(b"this is not an archive" * 10)
+
+
+if __name__ == "__main__":
+    main()
