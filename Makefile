@@ -21,8 +21,8 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	bash tools/with-wine.sh ctest --test-dir $(BUILD) --output-on-failure
 	FUZZ_SECONDS=30 bash tools/fuzz.sh
+	bash tools/with-wine.sh ctest --test-dir $(BUILD) --output-on-failure
 
 fuzz: bootstrap
 	bash tools/fuzz.sh
