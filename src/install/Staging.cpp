@@ -1,0 +1,161 @@
+#include "install/Staging.h"
+
+#include "app/LastError.h"
+#include "app/Log.h"
+#include "net/HttpUtil.h"
+#include "sys/Handles.h"
+#include "sys/Util.h"
+#include "zip/ZipArchive.h"
+
+#include <cmath>
+
+namespace {
+
+// The extension of the last path segment, with its dot ("" when none).
+std::string Extension(const std::string& path)
+{
+    size_t slash = path.find_last_of("/\\");
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
+    return path.substr(dot);
+}
+
+std::string BaseName(const std::string& name)
+{
+    std::string ext = Extension(name);
+    return name.substr(0, name.size() - ext.size());
+}
+
+// Reports archive progress to the dialog: the file name once, then percents.
+class CMyZipCallback {
+public:
+    CMyZipCallback(HWND wnd, UINT message) : m_hWnd(wnd), m_nMessage(message) {}
+    bool Callback(const std::string& name, uint64_t done, uint64_t total)
+    {
+        if (m_bFirst) {
+            ::SendMessageA(m_hWnd, m_nMessage, 1, reinterpret_cast<LPARAM>(name.c_str()));
+            m_bFirst = false;
+        }
+        double percent = total ? static_cast<double>(done) / static_cast<double>(total) * 100.0 : 100.0;
+        LRESULT answer = ::SendMessageA(m_hWnd, m_nMessage, 2, static_cast<LPARAM>(std::floor(percent + 0.5)));
+        return answer >= 0;
+    }
+
+private:
+    HWND m_hWnd;
+    UINT m_nMessage;
+    bool m_bFirst = true;
+};
+
+}  // namespace
+
+std::string DownloadUrl(const CUpdateInfo& file)
+{
+    if (!file.m_szSourceWin9x.empty() && CUtil::Folders().osVersion.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS)
+        return file.m_szSourceWin9x;
+    return file.m_szSource;
+}
+
+std::string StagedPath(const CUpdateInfo& file)
+{
+    std::string url = DownloadUrl(file);
+    size_t end = url.find_first_of("?#");
+    return CUtil::GetStagingFolder() + "\\" + BaseName(file.m_szName) + Extension(url.substr(0, end));
+}
+
+DWORD GetFileDownloadSize(CUpdateInfo& file, HINTERNET internet)
+{
+    file.m_dwDownloadSize = file.m_bDownloaded ? 0 : CHttpUtil::GetDownloadFileSize(internet, DownloadUrl(file).c_str());
+    return file.m_dwDownloadSize;
+}
+
+DWORD GetItemDownloadSize(CUpdateSet& item, HINTERNET internet)
+{
+    DWORD total = 0;
+    for (auto& file : item.m_arrUpdateFile) total += GetFileDownloadSize(*file, internet);
+    return total;
+}
+
+BOOL DownloadInstallFiles(CUpdateSet& item, HINTERNET internet, HWND progressWnd, HANDLE cancelEvent)
+{
+    WriteLog(2, "CUpdateSet::DownloadInstallFiles");
+    if (item.m_arrUpdateFile.empty()) {
+        WriteLog(2, "[DownloadInstallFiles] m_arrUpdateFile.GetSize() == 0");
+        return TRUE;
+    }
+    BOOL all = TRUE;
+    WPARAM count = 0;
+    for (auto& file : item.m_arrUpdateFile) {
+        if (!DownloadInstallFiles(*file, internet, progressWnd, cancelEvent)) all = FALSE;
+        ::SendMessageA(progressWnd, UM_FILE_DOWNLOADED, ++count, static_cast<LPARAM>(item.m_arrUpdateFile.size()));
+    }
+    return all;
+}
+
+BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWnd, HANDLE cancelEvent)
+{
+    const std::string url = DownloadUrl(file), staged = StagedPath(file);
+    if (file.m_bDownloaded) return TRUE;
+    WriteLog(2, "[DownloadInstallFiles] Download File %s -> %s", url.c_str(), staged.c_str());
+    ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_SIZE, file.m_dwDownloadSize);
+    ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_URL, reinterpret_cast<LPARAM>(url.c_str()));
+    if (!CHttpUtil::DownloadFile(internet, staged.c_str(), url.c_str(), TRUE, progressWnd, cancelEvent)) {
+        WriteLog(1, "[DownloadInstallFiles] Download Failed (%s)", url.c_str());
+        return FALSE;
+    }
+    file.m_bDownloaded = 1;
+    WriteLog(2, "[DownloadInstallFiles] Download Succeed (%s)", url.c_str());
+
+    const std::string nameExt = Extension(file.m_szName), urlExt = Extension(url.substr(0, url.find_first_of("?#")));
+    if (lstrcmpiA(nameExt.c_str(), urlExt.c_str()) == 0 || lstrcmpiA(urlExt.c_str(), ".zip") != 0) return TRUE;
+
+    if (!UnpackArchive(staged, progressWnd, UM_EXTRACT_PROGRESS)) {
+        RecordLastError(ERR_EXTRACT, ::GetLastError());
+        WriteLog(1, "[DownloadInstallFiles] Zip Extract Failed (%s)", staged.c_str());
+        ::DeleteFileA(staged.c_str());
+        return FALSE;
+    }
+    ::DeleteFileA(staged.c_str());
+    return TRUE;
+}
+
+BOOL UnpackArchive(const std::string& archivePath, HWND wnd, UINT message)
+{
+    if (::GetFileAttributesA(archivePath.c_str()) == INVALID_FILE_ATTRIBUTES) return TRUE;
+    CMyZipCallback callback(wnd, message);
+    zip::Archive archive(
+        [](const std::string& path) {
+            return ::CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+        },
+        '\\');
+    if (archive.Open(archivePath) != zip::Result::Ok || archive.EntryCount() == 0) return FALSE;
+    zip::Progress progress = nullptr;
+    if (wnd && message)
+        progress = [&](const std::string& name, uint64_t done, uint64_t total) { return callback.Callback(name, done, total); };
+    const std::string folder = CUtil::GetStagingFolder();
+    for (size_t i = 0; i < archive.EntryCount(); ++i) {
+        zip::Result result = archive.Extract(i, folder, progress);
+        if (result != zip::Result::Ok) {
+            WriteLog(1, "[UnpackArchive] %s: %s", archive.GetEntry(i).name.c_str(), zip::ResultText(result));
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+void StampFileTime(const CUpdateInfo& file, const std::string& destination)
+{
+    if (file.m_ftFileTime == 0) return;
+    zelto::ScopedFile handle(::CreateFileA(destination.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) {
+        DWORD error = ::GetLastError();
+        RecordLastError(ERR_LOCAL_FILE, error);
+        WriteLog(1, "[DownloadInstallFiles] CreateFile Failed (%s), Error Code = %d", destination.c_str(), error);
+        return;
+    }
+    FILETIME time = {static_cast<DWORD>(file.m_ftFileTime), static_cast<DWORD>(file.m_ftFileTime >> 32)};
+    if (!::SetFileTime(handle.get(), nullptr, nullptr, &time))
+        WriteLog(1, "[DownloadInstallFiles] SetFileTime Failed (%s), Error Code = %d", destination.c_str(),
+                 ::GetLastError());
+}

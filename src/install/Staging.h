@@ -1,0 +1,35 @@
+// Downloading an item's files into the staging folder, unpacking archives,
+// and stamping a placed file with the catalogue's time.
+#pragma once
+
+#include "catalogue/UpdateSet.h"
+
+#include <wininet.h>
+
+#include <string>
+
+// Messages between the download worker and the install progress dialog
+// (UM_DOWNLOAD_PROGRESS is the HTTP client's).
+constexpr UINT UM_FILE_DOWNLOADED = WM_USER + 106;    // wParam files done, lParam the item's file count
+constexpr UINT UM_DOWNLOAD_COMPLETE = WM_USER + 107;  // wParam TRUE when an item failed
+constexpr UINT UM_SETUP_COMPLETE = WM_USER + 108;
+constexpr UINT UM_EXTRACT_PROGRESS = WM_USER + 109;   // wParam 1 name / 2 percent; a negative answer aborts
+constexpr WPARAM DOWNLOAD_PROGRESS_TOTAL = 0;         // lParam: total bytes of the run
+constexpr WPARAM DOWNLOAD_PROGRESS_URL = 1;           // lParam: the URL text
+constexpr WPARAM DOWNLOAD_PROGRESS_SIZE = 2;          // lParam: the file's size
+
+// SOURCE_WIN9X on the Windows 9x family when present, else SOURCE.
+std::string DownloadUrl(const CUpdateInfo& file);
+// Staging folder + NAME's base name + the URL's extension.
+std::string StagedPath(const CUpdateInfo& file);
+
+DWORD GetItemDownloadSize(CUpdateSet& item, HINTERNET internet);
+DWORD GetFileDownloadSize(CUpdateInfo& file, HINTERNET internet);
+BOOL DownloadInstallFiles(CUpdateSet& item, HINTERNET internet, HWND progressWnd, HANDLE cancelEvent);
+BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWnd, HANDLE cancelEvent);
+
+// Extracts the whole archive into the staging folder; TRUE when every entry was.
+BOOL UnpackArchive(const std::string& archivePath, HWND wnd, UINT message);
+
+// Gives the placed file the catalogue's FILETIME (when it has one).
+void StampFileTime(const CUpdateInfo& file, const std::string& destination);

@@ -1,0 +1,167 @@
+#include "install/Staging.h"
+
+#include "app/LastError.h"
+#include "ContentServer.h"
+#include "net/HttpRequest.h"
+#include "net/HttpUtil.h"
+#include "sys/Util.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kBase[] = "http://down.zelto.com/zelto/zeltosetup/staging/";
+
+// Records what the worker sends to the progress dialog.
+class ProgressRecorder {
+public:
+    ProgressRecorder()
+    {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = &ProgressRecorder::Proc;
+        wc.hInstance = ::GetModuleHandleA(nullptr);
+        wc.lpszClassName = "ZeltoTestProgress";
+        ::RegisterClassA(&wc);
+        m_wnd = ::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+        ::SetWindowLongPtrA(m_wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~ProgressRecorder() { ::DestroyWindow(m_wnd); }
+    HWND Window() const { return m_wnd; }
+    std::vector<std::pair<UINT, WPARAM>> sent;
+    std::vector<std::string> names;
+    LRESULT extractAnswer = 0;
+
+private:
+    static LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        auto* self = reinterpret_cast<ProgressRecorder*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+        if (self && (msg == UM_DOWNLOAD_PROGRESS || msg == UM_FILE_DOWNLOADED || msg == UM_EXTRACT_PROGRESS)) {
+            if (msg != UM_DOWNLOAD_PROGRESS || wParam != DOWNLOAD_PROGRESS_CHUNK) self->sent.push_back({msg, wParam});
+            if (msg == UM_EXTRACT_PROGRESS && wParam == 1) self->names.push_back(reinterpret_cast<const char*>(lParam));
+            return msg == UM_EXTRACT_PROGRESS ? self->extractAnswer : 0;
+        }
+        return ::DefWindowProcA(wnd, msg, wParam, lParam);
+    }
+    HWND m_wnd;
+};
+
+class StagingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_server.Running());
+        CUtil::InitSystemFolders();
+        m_server.ClearRules();
+        m_internet = zelto::OpenInternet();
+        m_staging = CUtil::GetStagingFolder();
+        const std::string zips = testutil::ExeFolder() + "\\..\\zip\\data\\";
+        m_server.PutFile("down.zelto.com", "/zelto/zeltosetup/staging/ctl.zip", testutil::ReadWholeFile(zips + "deflate.zip"));
+        m_server.PutFile("down.zelto.com", "/zelto/zeltosetup/staging/empty.zip", testutil::ReadWholeFile(zips + "empty.zip"));
+        m_server.PutFile("down.zelto.com", "/zelto/zeltosetup/staging/plain.dll", std::string(5000, 'p'));
+        m_server.PutFile("down.zelto.com", "/zelto/zeltosetup/staging/noext", "x");
+    }
+    void TearDown() override
+    {
+        for (const char* name : {"ZeltoTestCtl.dll", "ZeltoTestCtl.zip", "plain.dll", "plain.zip", "ctl", "dir\\readme.txt"})
+            ::DeleteFileA((m_staging + "\\" + name).c_str());
+        ::RemoveDirectoryA((m_staging + "\\dir").c_str());
+    }
+    CUpdateInfo& File(CUpdateSet& item, const char* name, const std::string& source)
+    {
+        item.m_arrUpdateFile.push_back(std::make_unique<CUpdateInfo>());
+        CUpdateInfo& file = *item.m_arrUpdateFile.back();
+        file.m_szName = name;
+        file.m_szSource = source;
+        return file;
+    }
+
+    testutil::ContentServer m_server;
+    zelto::ScopedInternet m_internet;
+    std::string m_staging;
+};
+
+TEST_F(StagingTest, StagedNamesFollowTheUrlsExtension)
+{
+    CUpdateInfo file;
+    file.m_szName = "ZeltoTestCtl.dll";
+    file.m_szSource = "http://x/zelto/zeltosetup/a.ZIP";
+    EXPECT_EQ(m_staging + "\\ZeltoTestCtl.ZIP", StagedPath(file));
+    file.m_szSource = "http://x/zelto/zeltosetup/a.dll";
+    EXPECT_EQ(m_staging + "\\ZeltoTestCtl.dll", StagedPath(file));
+    file.m_szSource = "http://x/zelto/zeltosetup/noext";
+    EXPECT_EQ(m_staging + "\\ZeltoTestCtl", StagedPath(file));
+    file.m_szSourceWin9x = "http://x/zelto/zeltosetup/old.cab";
+    EXPECT_EQ(file.m_szSource, DownloadUrl(file)) << "SOURCE_WIN9X only on the Windows 9x family";
+}
+
+TEST_F(StagingTest, DownloadsUnpacksAndReports)
+{
+    CUpdateSet item;
+    File(item, "ZeltoTestCtl.dll", std::string(kBase) + "ctl.zip");
+    File(item, "plain.dll", std::string(kBase) + "plain.dll");
+    CUpdateInfo& staged = File(item, "already.dll", std::string(kBase) + "missing.dll");
+    staged.m_bDownloaded = 1;
+
+    EXPECT_GT(GetItemDownloadSize(item, m_internet.get()), 5000u);
+    EXPECT_EQ(0u, staged.m_dwDownloadSize) << "an already staged file counts 0";
+
+    ProgressRecorder progress;
+    EXPECT_TRUE(DownloadInstallFiles(item, m_internet.get(), progress.Window(), nullptr));
+    EXPECT_EQ(200000u, testutil::ReadWholeFile(m_staging + "\\ZeltoTestCtl.dll").size()) << "unpacked at the top";
+    EXPECT_TRUE(testutil::FileExists(m_staging + "\\dir\\readme.txt")) << "with its stored paths";
+    EXPECT_FALSE(testutil::FileExists(m_staging + "\\ZeltoTestCtl.zip")) << "the archive is deleted";
+    EXPECT_EQ(5000u, testutil::ReadWholeFile(m_staging + "\\plain.dll").size());
+    EXPECT_EQ(1, item.m_arrUpdateFile[0]->m_bDownloaded);
+
+    // Per downloaded file: size, then URL; the archive's name and percents;
+    // UM_FILE_DOWNLOADED after every file, the staged one included.
+    std::vector<std::pair<UINT, WPARAM>> expectedStart = {{UM_DOWNLOAD_PROGRESS, 2}, {UM_DOWNLOAD_PROGRESS, 1},
+                                                          {UM_EXTRACT_PROGRESS, 1}};
+    ASSERT_GE(progress.sent.size(), 6u);
+    std::vector<std::pair<UINT, WPARAM>> start(progress.sent.begin(), progress.sent.begin() + 3);
+    EXPECT_EQ(expectedStart, start);
+    EXPECT_EQ("ZeltoTestCtl.dll", progress.names.at(0));
+    int fileDone = 0;
+    for (auto& m : progress.sent) fileDone += m.first == UM_FILE_DOWNLOADED;
+    EXPECT_EQ(3, fileDone);
+}
+
+TEST_F(StagingTest, ArchiveFailures)
+{
+    CUpdateSet item;
+    CUpdateInfo& empty = File(item, "ctl.dll", std::string(kBase) + "empty.zip");
+    RecordLastError(0, 0);
+    ProgressRecorder progress;
+    EXPECT_FALSE(DownloadInstallFiles(empty, m_internet.get(), progress.Window(), nullptr));
+    EXPECT_EQ(ERR_EXTRACT, LastError.dwAppError) << "an empty archive fails";
+    EXPECT_EQ(1, empty.m_bDownloaded) << "the download itself succeeded";
+
+    CUpdateInfo& cancelled = File(item, "ZeltoTestCtl.dll", std::string(kBase) + "ctl.zip");
+    progress.extractAnswer = -1;   // the dialog's answer once its cancel event is set
+    EXPECT_FALSE(DownloadInstallFiles(cancelled, m_internet.get(), progress.Window(), nullptr));
+    EXPECT_FALSE(testutil::FileExists(m_staging + "\\ZeltoTestCtl.zip"));
+
+    CUpdateInfo& same = File(item, "keep.zip", std::string(kBase) + "ctl.zip");
+    EXPECT_TRUE(DownloadInstallFiles(same, m_internet.get(), nullptr, nullptr));
+    EXPECT_TRUE(testutil::FileExists(m_staging + "\\keep.zip")) << "same extension: never unpacked";
+    ::DeleteFileA((m_staging + "\\keep.zip").c_str());
+}
+
+TEST_F(StagingTest, TimeStamp)
+{
+    const std::string path = m_staging + "\\plain.dll";
+    testutil::WriteWholeFile(path, "x");
+    CUpdateInfo file;
+    StampFileTime(file, path);   // no time: untouched
+    SYSTEMTIME st = {2020, 1, 0, 2, 3, 4, 5, 0};
+    FILETIME ft;
+    ::SystemTimeToFileTime(&st, &ft);
+    file.m_ftFileTime = (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    StampFileTime(file, path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    EXPECT_EQ(ft.dwLowDateTime, data.ftLastWriteTime.dwLowDateTime);
+    EXPECT_EQ(ft.dwHighDateTime, data.ftLastWriteTime.dwHighDateTime);
+}
+
+}  // namespace
