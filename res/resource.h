@@ -10,6 +10,12 @@
 #define IDS_BAD_START           61209
 #define IDS_CATALOGUE_DOWNLOAD_FAILED 61206
 #define IDS_CATALOGUE_INVALID   61216
+#define IDS_DISPLAY_NAME        61210
+#define IDS_RESTART_NEEDED      61205
+#define IDS_DOWNLOAD_FAILED     61207
+#define IDS_INSTALL_FAILED      61208
+#define IDS_UNPACKING           61213
+#define IDS_DOWNLOADING         61214
 
 // Bitmaps
 #define IDB_BTN_REMOVE          138

@@ -1,0 +1,154 @@
+#include "install/ItemInstallation.h"
+
+#include "app/Log.h"
+#include "catalogue/UpdateDecision.h"
+#include "install/FileRegistration.h"
+#include "install/Placement.h"
+#include "install/RunningPrograms.h"
+#include "install/Staging.h"
+#include "sys/Handles.h"
+#include "sys/RegKey.h"
+#include "sys/Strings.h"
+#include "sys/Util.h"
+
+#include "resource.h"
+
+#include <ZeltoConfig.h>
+
+#include <cstring>
+
+namespace {
+
+// The destination's base name without its extension: the file's record key.
+std::string RecordName(const CUpdateInfo& file)
+{
+    const std::string& dest = file.m_szDestFileName;
+    size_t slash = dest.find_last_of('\\');
+    std::string base = dest.substr(slash == std::string::npos ? 0 : slash + 1);
+    size_t dot = base.find_last_of('.');
+    return dot == std::string::npos ? base : base.substr(0, dot);
+}
+
+}  // namespace
+
+HKEY RootOfKeyText(const std::string& rootPart)
+{
+    struct Root { const char* name; HKEY key; };
+    const Root roots[] = {{"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+                          {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT}, {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+                          {"HKEY_USERS", HKEY_USERS}};
+    // An empty root part would match the first name: refused.
+    if (rootPart.empty()) return nullptr;
+    for (const Root& root : roots)
+        if (std::strncmp(root.name, rootPart.c_str(), rootPart.size()) == 0) return root.key;
+    return nullptr;
+}
+
+LONG DeleteKeyTree(HKEY root, const char* path)
+{
+    {
+        zelto::ScopedRegKey key;
+        if (::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, key.receive()) == ERROR_SUCCESS) {
+            for (;;) {
+                char child[MAX_PATH];
+                DWORD length = sizeof(child);
+                if (::RegEnumKeyExA(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                    break;
+                if (DeleteKeyTree(key.get(), child) != ERROR_SUCCESS) break;
+            }
+        }
+    }
+    return ::RegDeleteKeyA(root, path);
+}
+
+BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag)
+{
+    if (item.m_arrUpdateFile.empty()) return TRUE;
+    BOOL ok = TRUE;
+    for (auto& file : item.m_arrUpdateFile)
+        if (!InstallProcess(*file, item.m_strName, forceDelete, item.m_bSelfUninstaller == 0, restartFlag)) ok = FALSE;
+    if (!ok) {
+        RollBack(item);
+        return FALSE;
+    }
+    for (auto& file : item.m_arrUpdateFile)
+        if (!RegisterServer(*file)) ok = FALSE;
+    if (!ok) {
+        RollBack(item);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int forceDelete, BOOL record, int& restartFlag)
+{
+    if (!RunFileAndWait(file)) return FALSE;
+    if (!file.m_szDeleteRegClass.empty()) CUtil::RemoveServerByClassId(file.m_szDeleteRegClass.c_str());
+
+    const std::string& keyText = file.m_szDeleteRegKey;
+    size_t slash = keyText.find('\\');
+    if (!keyText.empty() && slash != std::string::npos) {
+        HKEY root = RootOfKeyText(keyText.substr(0, slash));
+        std::string path = keyText.substr(slash + 1);
+        // A key text without a path would name the whole root: refused.
+        bool deleted = root && path.find_first_not_of('\\') != std::string::npos &&
+                       DeleteKeyTree(root, path.c_str()) == ERROR_SUCCESS;
+        if (!deleted) WriteLog(1, "[InstallProcess] DeleteRegKey Failed(%s)", keyText.c_str());
+    }
+
+    const std::string staged = CUtil::GetStagingFolder() + "\\" + file.m_szName;
+    WriteLog(2, "[InstallProcess] MoveInstalleFiles(%s ->%s)", staged.c_str(), file.m_szDestFileName.c_str());
+    if (!MoveInstallFiles(file, staged, forceDelete, restartFlag)) {
+        WriteLog(1, "[InstallProcess] MoveInstalleFiles Failed, Error Code = %d", ::GetLastError());
+        return FALSE;
+    }
+    StampFileTime(file, file.m_szDestFileName);
+    if (record) RegistUninstaller(file, itemName);
+    ExecuteDownloadedFile(file);
+    return TRUE;
+}
+
+BOOL RegistUninstaller(const CUpdateInfo& file, const std::string& itemName)
+{
+    char program[MAX_PATH] = {};
+    if (!::GetModuleFileNameA(nullptr, program, MAX_PATH)) {
+        WriteLog(1, "[RegistUninstaller] GetModuleFileName() Failed, Error Code = %d", ::GetLastError());
+        return FALSE;
+    }
+    HKEY hklm = HKEY_LOCAL_MACHINE;
+    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "DisplayName", LoadResString(IDS_DISPLAY_NAME).c_str());
+    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "DisplayIcon", program);
+    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "UninstallString", (std::string(program) + " -u").c_str());
+    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "DisplayVersion", GetCompanionVersion().c_str());
+    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "Publisher", "QRV Corp.");
+    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "URLInfoAbout", ZELTO_HOME_URL);
+
+    const std::string itemKey = std::string(UNINSTALL_KEY) + "\\" + itemName;
+    if (file.m_bMainFile == 1) CUtil::SetProfileString(hklm, itemKey.c_str(), nullptr, RecordName(file).c_str());
+    const std::string fileKey = itemKey + "\\" + RecordName(file);
+    CUtil::SetProfileString(hklm, fileKey.c_str(), "FilePath", file.m_szDestFileName.c_str());
+    CUtil::SetProfileInteger(hklm, fileKey.c_str(), "Unregister", static_cast<DWORD>(file.m_bRegister));
+    CUtil::SetProfileInteger(hklm, fileKey.c_str(), "SharedDll", static_cast<DWORD>(file.m_bSharedDll));
+    if (!file.m_szClassId.empty()) CUtil::SetProfileString(hklm, fileKey.c_str(), "ClassID", file.m_szClassId.c_str());
+    return TRUE;
+}
+
+BOOL UninstallFile(const CUpdateInfo& file)
+{
+    const char* dest = file.m_szDestFileName.c_str();
+    WriteLog(2, "[UninstallFile] DeleteFile(%s )", dest);
+    if (file.m_bSharedDll) return TRUE;
+    if (::GetFileAttributesA(dest) == INVALID_FILE_ATTRIBUTES) return TRUE;
+    if (::DeleteFileA(dest)) return TRUE;
+    WriteLog(1, "[UninstalllFile] DeleteFile(%s) Failed (ErrorCode = %d) ", dest, ::GetLastError());
+    return FALSE;
+}
+
+void RollBack(const CUpdateSet& item)
+{
+    for (auto& file : item.m_arrUpdateFile) UnregisterServer(*file);
+    for (auto& file : item.m_arrUpdateFile) UninstallFile(*file);
+    CRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, KEY_READ | KEY_WRITE) != ERROR_SUCCESS) return;
+    DeleteKeyTree(key.get(), item.m_strName.c_str());
+}

@@ -1,0 +1,20 @@
+// Installing a catalogue item file by file, registering it, recording it
+// for uninstall, and rolling it back when a step fails.
+#pragma once
+
+#include "catalogue/UpdateSet.h"
+
+#include <string>
+
+// The program's uninstall entry under HKEY_LOCAL_MACHINE.
+constexpr const char* UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZeltoSetup";
+
+BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag);
+BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int forceDelete, BOOL record, int& restartFlag);
+BOOL RegistUninstaller(const CUpdateInfo& file, const std::string& itemName);
+BOOL UninstallFile(const CUpdateInfo& file);
+void RollBack(const CUpdateSet& item);
+// Deletes a key with everything below it; the result of the final deletion.
+LONG DeleteKeyTree(HKEY root, const char* path);
+// The root named before the first "\" of a key text (prefix rule), or null.
+HKEY RootOfKeyText(const std::string& rootPart);

@@ -1,0 +1,183 @@
+#include "install/Placement.h"
+
+#include "DialogDriver.h"
+#include "proc/ProcessOperations.h"
+#include "app/LastError.h"
+#include "sys/RegKey.h"
+#include "sys/Util.h"
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+
+std::string PendingOperations()
+{
+    CRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, kSessionManager, ZELTO_KEY_READ) != ERROR_SUCCESS) return std::string();
+    std::string text(65536, '\0');
+    DWORD size = static_cast<DWORD>(text.size());
+    if (::RegQueryValueExA(key.get(), "PendingFileRenameOperations", nullptr, nullptr,
+                           reinterpret_cast<BYTE*>(&text[0]), &size) != ERROR_SUCCESS)
+        return std::string();
+    text.resize(size);
+    for (char& c : text) if (c == '\0') c = '|';
+    return text;
+}
+
+class PlacementTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CUtil::InitSystemFolders();
+        m_dir = CUtil::GetStagingFolder() + "\\zelto placement";
+        CUtil::CreateRecursiveDirectory(m_dir.c_str());
+        m_file.m_szName = "ZeltoTestCtl.dll";
+        m_file.m_szDestFileName = m_dir + "\\ZeltoTestCtl.dll";
+        m_staged = CUtil::GetStagingFolder() + "\\ZeltoTestCtl.dll";
+        ::CopyFileA(testutil::Component("v1005\\ZeltoTestCtl.dll").c_str(), m_staged.c_str(), FALSE);
+    }
+    void TearDown() override
+    {
+        ::SetFileAttributesA(m_file.m_szDestFileName.c_str(), FILE_ATTRIBUTE_NORMAL);
+        testutil::WaitFor([&] { return ::DeleteFileA(m_file.m_szDestFileName.c_str()) || ::GetLastError() == 2; }, 5000);
+        ::DeleteFileA(m_staged.c_str());
+        ::RemoveDirectoryA(m_dir.c_str());
+    }
+    DWORD DestLow()
+    {
+        DWORD high = 0, low = 0;
+        CUtil::GetFileVersion(m_file.m_szDestFileName.c_str(), &high, &low);
+        return low;
+    }
+    // A process that holds the destination loaded.
+    HANDLE Hold()
+    {
+        ::CopyFileA(testutil::Component("v1004\\ZeltoTestCtl.dll").c_str(), m_file.m_szDestFileName.c_str(), FALSE);
+        std::string command = "\"" + testutil::Component("holder\\ZeltoHolder.exe") + "\" \"" + m_file.m_szDestFileName + "\"";
+        STARTUPINFOA si = {sizeof(si)};
+        PROCESS_INFORMATION pi = {};
+        ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+        ::CloseHandle(pi.hThread);
+        testutil::WaitFor([&] { return !IsFileFree(m_file.m_szDestFileName.c_str()); }, 10000);
+        return pi.hProcess;
+    }
+    void Browser(const char* version)
+    {
+        CUtil::SetProfileString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Internet Explorer\\Version Vector", "IE", version);
+        CUtil::InitSystemFolders();
+    }
+    static void Release(HANDLE process)
+    {
+        ::TerminateProcess(process, 0);
+        ::WaitForSingleObject(process, 5000);
+        ::CloseHandle(process);
+    }
+
+    CUpdateInfo m_file;
+    std::string m_dir, m_staged;
+    testutil::RegistryValueGuard m_pending{HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations"};
+    testutil::RegistryValueGuard m_ie{HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Internet Explorer\\Version Vector", "IE"};
+};
+
+TEST_F(PlacementTest, MissingDestinationGetsTheStagedFile)
+{
+    int restart = 0;
+    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 0, restart));
+    EXPECT_EQ(5u, DestLow());
+    EXPECT_FALSE(testutil::FileExists(m_staged)) << "removed from the staging folder";
+    EXPECT_EQ(0, restart);
+}
+
+TEST_F(PlacementTest, InUseWithRebootIsReplacedAtRestart)
+{
+    HANDLE holder = Hold();
+    m_file.m_bReboot = 1;
+    int restart = 0;
+    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 1, restart));
+    EXPECT_EQ(1, restart);
+    EXPECT_NE(std::string::npos, PendingOperations().find("ZeltoTestCtl.dll")) << PendingOperations();
+    EXPECT_TRUE(testutil::FileExists(m_staged)) << "the staged file waits for the restart";
+    Release(holder);
+}
+
+TEST_F(PlacementTest, InUseWithoutForceIsReplacedAtRestartWithoutTheQuestion)
+{
+    HANDLE holder = Hold();
+    int restart = 0;
+    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 0, restart));
+    EXPECT_EQ(0, restart);
+    EXPECT_NE(std::string::npos, PendingOperations().find("ZeltoTestCtl.dll"));
+    Release(holder);
+}
+
+TEST_F(PlacementTest, InUseWithForceBeforeBrowser8ClosesTheHolderAfterConsent)
+{
+    Browser("7.0");
+    HANDLE holder = Hold();
+    int restart = 0;
+    {
+        testutil::DialogDriver ok(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED));
+        EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 1, restart));
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(holder, 5000)) << "the holder was ended";
+    ::CloseHandle(holder);
+    EXPECT_EQ(5u, DestLow()) << "replaced now";
+    EXPECT_EQ(0, restart);
+}
+
+TEST_F(PlacementTest, InUseWithForceFromBrowser8WaitsForTheUser)
+{
+    Browser("9.0");
+    HANDLE holder = Hold();
+    int restart = 0;
+    {
+        // The user closes the browser, then presses OK.
+        testutil::DialogDriver ok(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), [&](HWND) { Release(holder); });
+        EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 1, restart));
+    }
+    EXPECT_EQ(5u, DestLow());
+
+    holder = Hold();
+    ::CopyFileA(testutil::Component("v1005\\ZeltoTestCtl.dll").c_str(), m_staged.c_str(), FALSE);
+    {
+        testutil::DialogDriver cancel(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
+        EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 1, restart)) << "a cancelled wait still counts as success";
+    }
+    EXPECT_EQ(4u, DestLow()) << "the old file stays";
+    EXPECT_TRUE(testutil::FileExists(m_staged));
+    EXPECT_EQ(0, restart);
+    Release(holder);
+}
+
+TEST_F(PlacementTest, ReadOnlyDestinationIsTreatedAsInUse)
+{
+    ::CopyFileA(testutil::Component("v1004\\ZeltoTestCtl.dll").c_str(), m_file.m_szDestFileName.c_str(), FALSE);
+    ::SetFileAttributesA(m_file.m_szDestFileName.c_str(), FILE_ATTRIBUTE_READONLY);
+    int restart = 0;
+    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 0, restart));
+    EXPECT_EQ(4u, DestLow()) << "left for the restart";
+}
+
+TEST_F(PlacementTest, FailedCopyFails)
+{
+    int restart = 0;
+    ::DeleteFileA(m_staged.c_str());
+    EXPECT_FALSE(MoveInstallFiles(m_file, m_staged, 0, restart));
+    EXPECT_EQ(1014u, LastError.dwAppError);
+}
+
+TEST(RestartTime, RemoveAtRestartRegistersTheDeletion)
+{
+    testutil::RegistryValueGuard pending(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
+    CUtil::InitSystemFolders();
+    std::string path = CUtil::GetStagingFolder() + "\\zelto-remove-at-restart.dll";
+    testutil::WriteWholeFile(path, "x");
+    EXPECT_TRUE(RemoveAtRestart(path.c_str(), nullptr));
+    EXPECT_NE(std::string::npos, PendingOperations().find("zelto-remove-at-restart.dll"));
+    ::DeleteFileA(path.c_str());
+}
+
+}  // namespace
