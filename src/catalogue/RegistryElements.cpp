@@ -4,30 +4,9 @@
 
 #include "app/Log.h"
 #include "sys/Handles.h"
+#include "sys/RegKey.h"
 
 using catalogue::ChildText;
-
-namespace {
-
-// Deletes a key and everything below it; the result of deleting the key itself.
-LONG RegDeleteAllKey(HKEY root, const char* path)
-{
-    {
-        zelto::ScopedRegKey key;
-        if (::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, key.receive()) == ERROR_SUCCESS) {
-            for (;;) {
-                char child[MAX_PATH];
-                DWORD length = sizeof(child);
-                if (::RegEnumKeyExA(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                    break;
-                if (RegDeleteAllKey(key.get(), child) != ERROR_SUCCESS) break;
-            }
-        }
-    }
-    return ::RegDeleteKeyA(root, path);
-}
-
-}  // namespace
 
 BOOL CUpdateSet::AddRegistry(const pugi::xml_node& element)
 {
@@ -107,7 +86,7 @@ BOOL CUpdateSet::DeleteRegistry(const pugi::xml_node& element)
         WriteLog(1, "[DeleteRegistry] Invalid Key");
         return 0;
     }
-    LONG error = RegDeleteAllKey(root, keyPath.c_str());
+    LONG error = DeleteKeyTree(root, keyPath.c_str());
     if (error != ERROR_SUCCESS) {
         WriteLog(1, "[DeleteRegistry] RegDeleteAllKey(%s) Failed, Error Code = %d", keyPath.c_str(), error);
         return 0;

@@ -44,23 +44,6 @@ HKEY RootOfKeyText(const std::string& rootPart)
     return nullptr;
 }
 
-LONG DeleteKeyTree(HKEY root, const char* path)
-{
-    {
-        zelto::ScopedRegKey key;
-        if (::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, key.receive()) == ERROR_SUCCESS) {
-            for (;;) {
-                char child[MAX_PATH];
-                DWORD length = sizeof(child);
-                if (::RegEnumKeyExA(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                    break;
-                if (DeleteKeyTree(key.get(), child) != ERROR_SUCCESS) break;
-            }
-        }
-    }
-    return ::RegDeleteKeyA(root, path);
-}
-
 BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag)
 {
     if (item.m_arrUpdateFile.empty()) return TRUE;

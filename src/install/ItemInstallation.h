@@ -14,7 +14,5 @@ BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int fo
 BOOL RegistUninstaller(const CUpdateInfo& file, const std::string& itemName);
 BOOL UninstallFile(const CUpdateInfo& file);
 void RollBack(const CUpdateSet& item);
-// Deletes a key with everything below it; the result of the final deletion.
-LONG DeleteKeyTree(HKEY root, const char* path);
 // The root named before the first "\" of a key text (prefix rule), or null.
 HKEY RootOfKeyText(const std::string& rootPart);

@@ -111,6 +111,23 @@ LONG CRegKey::Close()
     return result;
 }
 
+LONG DeleteKeyTree(HKEY root, const char* path)
+{
+    {
+        CRegKey key;
+        if (key.Open(root, path, KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+            for (;;) {
+                char child[MAX_PATH];
+                DWORD length = sizeof(child);
+                if (::RegEnumKeyExA(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                    break;
+                if (DeleteKeyTree(key.get(), child) != ERROR_SUCCESS) break;
+            }
+        }
+    }
+    return ::RegDeleteKeyA(root, path);
+}
+
 std::string RegistryRootName(HKEY root)
 {
     if (root == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";

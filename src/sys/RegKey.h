@@ -41,5 +41,10 @@ private:
     HKEY m_hKey = nullptr;
 };
 
+// Deletes a key and everything below it (sub-keys first, index 0 until none
+// is left or one fails); returns the result of deleting the key itself. A key
+// that cannot be opened goes straight to that final deletion.
+LONG DeleteKeyTree(HKEY root, const char* path);
+
 // "HKEY_LOCAL_MACHINE" and its siblings, for log lines; "0x%08X" otherwise.
 std::string RegistryRootName(HKEY root);
