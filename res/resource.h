@@ -45,8 +45,10 @@
 #define IDB_BTN_OK              170
 
 // Dialogs
+#define IDD_DOWNLOAD            130
 #define IDD_MSG_DIALOG          169
 #define IDD_MSG_CONFIRM         170
 
 // Controls
+#define IDC_PROGRESS            1000
 #define IDC_CLOSE               1017

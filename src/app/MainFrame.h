@@ -2,6 +2,7 @@
 // start message and runs the run flow. The program ends when it is closed.
 #pragma once
 
+#include "install/DlgDownload.h"
 #include "sys/FrameWindow.h"
 
 class CMainFrame : public CFrameWindow {
@@ -9,6 +10,7 @@ public:
     CMainFrame();   // creates the window
 
     int m_bUninstallMode = 0;
+    CDlgDownload m_dlgDownload;   // the install progress window (install mode)
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

@@ -31,9 +31,16 @@ LRESULT CMainFrame::OnStart()
     // On failure the message was shown and status 101 posted; the run goes
     // on with the items that were read.
     manager->LoadUpdateList();
-    // The notification dialog and the install progress dialog take the run
-    // from here once they exist.
-    ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+
+    // The install notification dialog comes here with its issue.
+    if (m_dlgDownload.GetSafeHwnd()) m_dlgDownload.DestroyWindow();
+    if (!m_dlgDownload.Create(m_hWnd)) {
+        manager->PostStatus(STATUS_DIALOG_NOT_CREATED, 0);
+        ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    m_dlgDownload.CenterWindow(m_hWnd);
+    ::PostMessageA(m_dlgDownload.GetSafeHwnd(), UM_START_INSTALL, 0, 0);
     return 0;
 }
 

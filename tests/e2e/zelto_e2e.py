@@ -140,3 +140,62 @@ def screenshot(name):
 
 def main():
     unittest.main(verbosity=2)
+
+
+# --- The content server the ctest fixture started ------------------------------------
+
+CONTENT = os.environ.get("ZELTO_CONTENT_STATE") or os.path.join(BIN, "content")
+
+
+def set_rules(rules):
+    import json
+    with open(os.path.join(CONTENT, "rules.json"), "w", encoding="utf-8") as f:
+        json.dump(rules, f)
+    time.sleep(0.05)
+
+
+def clear_requests():
+    path = os.path.join(CONTENT, "requests.jsonl")
+    if os.path.exists(path):
+        os.remove(path)
+
+
+def requested_urls():
+    import json
+    path = os.path.join(CONTENT, "requests.jsonl")
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return [json.loads(line)["url"] for line in f if line.strip()]
+
+
+PREFIX_C = os.path.join(os.environ.get("ZELTO_BUILD") or os.path.join(SOURCE, "build"), "wine", "drive_c")
+OMBRIX_DIR = os.path.join(PREFIX_C, "Program Files (x86)", "Zelto", "Ombrix")
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZeltoSetup"
+
+
+def reset_installation():
+    """Removes what an install of the sample repository leaves, as on a fresh machine."""
+    for name in ("ZeltoTestCtl.dll", "ZeltoTestCtl2.dll"):
+        path = os.path.join(OMBRIX_DIR, name)
+        if os.path.exists(path):
+            os.remove(path)
+    reg("delete", UNINSTALL_KEY, "/f")
+    for clsid in ("{A1B2C3D4-0001-4E5F-8A9B-0C1D2E3F4A51}", "{A1B2C3D4-0002-4E5F-8A9B-0C1D2E3F4A52}"):
+        reg("delete", r"HKCR\CLSID" + "\\" + clsid, "/f")
+    reg("delete", r"HKCU\SOFTWARE\QRV Corporation", "/v", "NoShowIfUpdate", "/f")
+
+
+def reg_value(key, value):
+    """A value as wine reg shows it (code page 949 output); None when absent."""
+    import re
+    env = dict(os.environ, LC_ALL="ko_KR.UTF-8")
+    out = subprocess.run(["bash", "-c", 'source "$0"; wine reg query "$1" /v "$2" /reg:32',
+                          os.path.join(SOURCE, "tools", "wine-env.sh"), key, value],
+                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
+                         timeout=60).stdout.decode("cp949", "replace")
+    for line in out.splitlines():
+        m = re.match(r"^\s+(.*?)\s{4}(REG_\w+)\s{4}(.*)$", line)
+        if m and m.group(1) == value:
+            return m.group(3).rstrip("\r")
+    return None

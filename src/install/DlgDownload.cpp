@@ -1,0 +1,337 @@
+#include "install/DlgDownload.h"
+
+#include "app/LastError.h"
+#include "app/Log.h"
+#include "app/MainFrame.h"
+#include "app/Messages.h"
+#include "catalogue/UpdateInfoMgr.h"
+#include "install/ItemInstallation.h"
+#include "install/Placement.h"
+#include "install/Staging.h"
+#include "net/HttpRequest.h"
+#include "net/HttpUtil.h"
+#include "net/StatSender.h"
+#include "sys/Strings.h"
+#include "sys/UserSettings.h"
+#include "sys/Util.h"
+#include "ui/SkinFrame.h"
+
+#include "resource.h"
+
+#include <commctrl.h>
+
+#include <cmath>
+
+namespace {
+
+const int kWidth = 412, kHeight = 160;
+const int kLabelId = 1;
+const char kGulim[] = "\xB1\xBC\xB8\xB2";   // "굴림"
+const char kDotum[] = "\xB5\xB8\xBF\xF2";   // "돋움"
+
+DWORD WINAPI WorkerThread(LPVOID param)
+{
+    try {
+        return static_cast<CDlgDownload*>(param)->DownloadInstallFiles();
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+// "%s %s 중…" with the item's name (its first 35 bytes and "..." beyond 38).
+std::string ItemLabel(const std::string& name, bool update)
+{
+    std::string shown = name;
+    if (shown.size() > 38) {
+        size_t cut = 0;
+        while (cut < 35) cut += (::IsDBCSLeadByteEx(949, static_cast<BYTE>(shown[cut])) && cut + 1 < 35) ? 2 : 1;
+        shown = shown.substr(0, std::min<size_t>(cut, 35)) + "...";
+    }
+    return shown + " " + (update ? "업데이트" : "설치") + " 중…";
+}
+
+}  // namespace
+
+CDlgDownload::CDlgDownload() : CDialog(IDD_DOWNLOAD) {}
+
+bool CDlgDownload::Cancelled() const
+{
+    return m_hCancelEvent && ::WaitForSingleObject(m_hCancelEvent.get(), 0) == WAIT_OBJECT_0;
+}
+
+bool CDlgDownload::ShouldShowProgress() const
+{
+    BYTE noShow = 0;
+    GetNoShowIfUpdate(&noShow);
+    return CUpdateInfoMgr::GetInstance()->GetShowDlg() != 0 && noShow != 1;
+}
+
+BOOL CDlgDownload::OnInitDialog()
+{
+    m_hCancelEvent.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG,
+                   reinterpret_cast<LPARAM>(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAIN))));
+    LOGFONTA font;
+    MakeFont(font, kGulim, 9, "");
+    m_fontGulim.reset(::CreateFontIndirectA(&font));
+    MakeFont(font, kDotum, 9, "");
+    m_fontDotum.reset(::CreateFontIndirectA(&font));
+
+    skin::ShapeWindow(m_hWnd, kWidth, kHeight);
+    HWND close = GetDlgItem(IDCANCEL);
+    ::MoveWindow(close, 391, 13, 9, 8, FALSE);
+    m_btnClose.Attach(close);
+    m_btnClose.SetSkin(IDB_BTN_CLOSE, 1, FALSE, 0);
+    ::MoveWindow(GetDlgItem(IDC_PROGRESS), 52, 88, 310, 17, FALSE);
+    skin::AddFrameElements(*this, IDB_BG_MSG, kWidth, kHeight);
+
+    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
+    LOGFONTA bold;
+    MakeFont(bold, kDotum, 9, "b");
+    for (const auto& item : manager->Items()) {
+        std::string label = ItemLabel(item->m_strName, manager->GetUpdateMode() == 1);
+        if (!SetText(kLabelId, label.c_str())) AddText(label.c_str(), {52, 66}, bold, RGB(25, 143, 2), kLabelId);
+    }
+    return TRUE;
+}
+
+BOOL CDlgDownload::OnCommand(WORD id, WORD code, HWND control)
+{
+    if (id == IDCANCEL) {
+        // The run goes on, hidden, until the worker notices the event.
+        if (m_hCancelEvent) ::SetEvent(m_hCancelEvent.get());
+        ::ShowWindow(m_hWnd, SW_HIDE);
+        return TRUE;
+    }
+    if (id == IDOK) return TRUE;   // Enter does not end the progress window
+    return CDialog::OnCommand(id, code, control);
+}
+
+void CDlgDownload::OnDestroy()
+{
+    m_pSkinProgress.reset();
+    m_hCancelEvent.reset();
+    CUpdateInfoMgr::GetInstance()->PostDialogClosed();
+}
+
+BOOL CDlgDownload::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    result = 0;
+    switch (msg) {
+    case UM_START_INSTALL: {
+        DWORD id = 0;
+        zelto::ScopedKernelHandle thread(::CreateThread(nullptr, 0, &WorkerThread, this, 0, &id));
+        return TRUE;
+    }
+    case UM_DOWNLOAD_PROGRESS:
+        result = OnDownloadProgress(wParam, lParam);
+        return TRUE;
+    case UM_FILE_DOWNLOADED:
+        OnFileDownloaded();
+        return TRUE;
+    case UM_EXTRACT_PROGRESS:
+        result = OnExtractProgress(wParam);
+        return TRUE;
+    case UM_DOWNLOAD_COMPLETE:
+        OnDownloadComplete(static_cast<BOOL>(wParam));
+        return TRUE;
+    case UM_SETUP_COMPLETE:
+        OnSetupComplete();
+        return TRUE;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = ::BeginPaint(m_hWnd, &ps);
+        Paint(dc);
+        ::EndPaint(m_hWnd, &ps);
+        return TRUE;
+    }
+    case WM_ERASEBKGND:
+        result = 1;
+        return TRUE;
+    case WM_LBUTTONDOWN:
+        skin::DragIfInside(m_hWnd, lParam, kWidth, kHeight);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+BOOL CDlgDownload::DownloadInstallFiles()
+{
+    const std::string staging = CUtil::GetStagingFolder();
+    if (!CUtil::CreateRecursiveDirectory(staging.c_str())) {
+        WriteLog(1, "[DownloadInstallFiles] CUtil::CreateRecursiveDirectory(%s) Failed, Error Code = %d", staging.c_str(),
+                 LastError.dwSysError);
+        ::PostMessageA(m_hWnd, UM_DOWNLOAD_COMPLETE, TRUE, 0);
+        return FALSE;
+    }
+    zelto::ScopedInternet internet = zelto::OpenInternetLogged("[DownloadInstallFiles] InternetOpen Failed, Error Code = %d");
+    if (!internet) {
+        ::PostMessageA(m_hWnd, UM_DOWNLOAD_COMPLETE, TRUE, 0);
+        return FALSE;
+    }
+    auto& items = CUpdateInfoMgr::GetInstance()->Items();
+    DWORD total = 0;
+    for (auto& item : items) total += GetItemDownloadSize(*item, internet.get());
+    ::SendMessageA(m_hWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_TOTAL, static_cast<LPARAM>(total));
+
+    BOOL failed = FALSE;
+    for (auto& item : items)
+        if (!::DownloadInstallFiles(*item, internet.get(), m_hWnd, m_hCancelEvent.get())) failed = TRUE;
+    internet.reset();
+    ::PostMessageA(m_hWnd, UM_DOWNLOAD_COMPLETE, failed, 0);
+    return !failed;
+}
+
+LRESULT CDlgDownload::OnDownloadProgress(WPARAM wParam, LPARAM lParam)
+{
+    if (wParam == DOWNLOAD_PROGRESS_TOTAL) {
+        if (lParam <= 0) return 0;
+        if (ShouldShowProgress()) {
+            ::ShowWindow(GetMainFrameWindow(), SW_SHOW);
+            ::ShowWindow(m_hWnd, SW_SHOW);
+        }
+        HWND control = GetDlgItem(IDC_PROGRESS);
+        ::SendMessageA(control, PBM_SETRANGE32, 0, lParam);
+        m_pSkinProgress = std::make_unique<CSkinProgress>();
+        m_pSkinProgress->Create(control, static_cast<int>(lParam), IDB_PROGRESS, FALSE);
+        m_nTotal = static_cast<int>(lParam);
+    } else if (wParam == DOWNLOAD_PROGRESS_URL) {
+        m_strCaption = LoadResString(IDS_DOWNLOADING);
+        ::InvalidateRect(m_hWnd, nullptr, FALSE);
+    } else if (wParam == DOWNLOAD_PROGRESS_CHUNK) {
+        int position = (m_pSkinProgress ? m_pSkinProgress->GetPos() : m_nPosition) + static_cast<int>(lParam);
+        if (m_pSkinProgress) m_pSkinProgress->SetPos(position, TRUE);
+        m_nPosition = position;
+        ::InvalidateRect(m_hWnd, nullptr, FALSE);
+    }
+    return 0;
+}
+
+void CDlgDownload::OnFileDownloaded()
+{
+    PBRANGE range = {0, 100};
+    ::SendMessageA(GetDlgItem(IDC_PROGRESS), PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    double span = range.iHigh - range.iLow;
+    int percent = span > 0 ? static_cast<int>(m_nPosition / span * 100.0 + 0.5) : 0;
+    CUpdateInfoMgr::GetInstance()->PostStatus(STATUS_DOWNLOAD_PERCENT, percent);
+}
+
+LRESULT CDlgDownload::OnExtractProgress(WPARAM wParam)
+{
+    if (Cancelled()) return -1;
+    if (wParam == 1) {
+        m_strCaption = LoadResString(IDS_UNPACKING);
+        ::InvalidateRect(m_hWnd, nullptr, FALSE);
+    }
+    return 0;
+}
+
+void CDlgDownload::OnDownloadComplete(BOOL failed)
+{
+    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
+    bool anyFailed = false;
+    for (const auto& item : manager->Items()) {
+        bool itemFailed = failed != FALSE;
+        for (const auto& file : item->m_arrUpdateFile) itemFailed = itemFailed || !file->m_bDownloaded;
+        anyFailed = anyFailed || itemFailed;
+    }
+    if (!manager->Items().empty() && anyFailed) {
+        if (!GetMainFrameWindow()) return;
+        if (!Cancelled()) ShowMessage(IDS_DOWNLOAD_FAILED, LastErrorSuffix());
+        AbortRun();
+        return;
+    }
+    manager->PostStatus(STATUS_INSTALL_START, 0);
+    HCURSOR previous = ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT));
+    BOOL installed = InstallDownloadedFiles();
+    ::SetCursor(previous);
+    if (installed) {
+        ::ShowWindow(m_hWnd, SW_HIDE);
+        ::PostMessageA(m_hWnd, UM_SETUP_COMPLETE, 0, 0);
+        return;
+    }
+    if (!GetMainFrameWindow()) return;
+    ShowMessage(IDS_INSTALL_FAILED, LastErrorSuffix());
+    AbortRun();
+}
+
+BOOL CDlgDownload::InstallDownloadedFiles()
+{
+    WriteLog(2, "CDlgDownload::InstallDownloadedFiles");
+    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
+    int restart = manager->GetRestartFlag();
+    BOOL all = TRUE;
+    for (auto& item : manager->Items())
+        if (!InstallItem(*item, manager->GetForceDelete(), restart)) all = FALSE;
+    manager->SetRestartFlag(restart);
+    return all;
+}
+
+void CDlgDownload::OnSetupComplete()
+{
+    WriteLog(2, "CDlgDownload::OnSetupComplete");
+    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
+    if (manager->GetRestartFlag() == 1) {
+        std::string text = LoadResString(IDS_RESTART_NEEDED), title = LoadResString(IDS_APP_TITLE);
+        if (::MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_YESNO | MB_SYSTEMMODAL) == IDYES) {
+            if (CUtil::Folders().osVersion.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) ::ExitWindowsEx(EWX_REBOOT, 0);
+            else RestartSystem();
+            manager->PostStatus(STATUS_RESTART_ACCEPTED, 0);
+        } else {
+            manager->PostStatus(STATUS_RESTART_DECLINED, 0);
+        }
+    } else {
+        manager->PostStatus(STATUS_DONE, 0);
+        const std::string temp = CUtil::Folders().szTemp;
+        if (CUtil::CountFilesInFolder(temp.c_str()) == 0) ::RemoveDirectoryA(temp.c_str());
+    }
+    const bool firstInstallation = manager->GetUpdateMode() == 0;
+    if (HWND frame = GetMainFrameWindow()) ::PostMessageA(frame, WM_CLOSE, 0, 0);
+    if (firstInstallation) CStatSender::SendModuleInstallCount();
+}
+
+void CDlgDownload::AbortRun()
+{
+    ::ShowWindow(m_hWnd, SW_HIDE);
+    CUpdateInfoMgr::GetInstance()->PostStatus(STATUS_FAILED, 0);
+    if (HWND frame = GetMainFrameWindow()) ::PostMessageA(frame, WM_CLOSE, 0, 0);
+}
+
+void CDlgDownload::Paint(HDC target)
+{
+    RECT client;
+    ::GetClientRect(m_hWnd, &client);
+    zelto::ScopedMemoryDc dc(::CreateCompatibleDC(target));
+    zelto::ScopedGdiObject surface(::CreateCompatibleBitmap(target, client.right, client.bottom));
+    zelto::ScopedSelectObject selected(dc.get(), surface.get());
+    Draw(dc.get());
+    ::SetBkMode(dc.get(), TRANSPARENT);
+
+    if (!m_strCaption.empty()) {
+        zelto::ScopedSelectObject font(dc.get(), m_fontGulim.get());
+        ::SetTextColor(dc.get(), RGB(126, 126, 126));
+        ::TextOutA(dc.get(), 52, 46, m_strCaption.c_str(), static_cast<int>(m_strCaption.size()));
+    }
+    // "( position / total )" in KB from a total of 1024 bytes on.
+    const bool kb = m_nTotal > 1023;
+    const char* unit = kb ? "KB" : "Bytes";
+    const int position = kb ? m_nPosition / 1024 : m_nPosition, total = kb ? m_nTotal / 1024 : m_nTotal;
+    char first[8] = "( ", middle[32], last[48];
+    wsprintfA(middle, "%d%s", position, unit);
+    wsprintfA(last, " / %d%s )", total, unit);
+    zelto::ScopedSelectObject font(dc.get(), m_fontDotum.get());
+    SIZE a, b, c;
+    ::GetTextExtentPoint32A(dc.get(), first, lstrlenA(first), &a);
+    ::GetTextExtentPoint32A(dc.get(), middle, lstrlenA(middle), &b);
+    ::GetTextExtentPoint32A(dc.get(), last, lstrlenA(last), &c);
+    int x = (client.right - (a.cx + b.cx + c.cx)) / 2;
+    ::SetTextColor(dc.get(), RGB(126, 126, 126));
+    ::TextOutA(dc.get(), x, 112, first, lstrlenA(first));
+    ::SetTextColor(dc.get(), RGB(0, 0, 0));
+    ::TextOutA(dc.get(), x + a.cx, 112, middle, lstrlenA(middle));
+    ::SetTextColor(dc.get(), RGB(126, 126, 126));
+    ::TextOutA(dc.get(), x + a.cx + b.cx, 112, last, lstrlenA(last));
+
+    ::BitBlt(target, 0, 0, client.right, client.bottom, dc.get(), 0, 0, SRCCOPY);
+}
