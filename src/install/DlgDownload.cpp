@@ -195,6 +195,12 @@ LRESULT CDlgDownload::OnDownloadProgress(WPARAM wParam, LPARAM lParam)
         ::SendMessageA(control, PBM_SETRANGE32, 0, lParam);
         m_pSkinProgress = std::make_unique<CSkinProgress>();
         m_pSkinProgress->Create(control, static_cast<int>(lParam), IDB_PROGRESS, FALSE);
+        // Behind the skin's transparent corners: the window's own background.
+        SIZE size;
+        zelto::ScopedGdiObject background(LoadResBitmap(IDB_BG_MSG, &size));
+        zelto::ScopedMemoryDc memory(::CreateCompatibleDC(nullptr));
+        zelto::ScopedSelectObject selected(memory.get(), background.get());
+        m_pSkinProgress->SetBackground(::GetPixel(memory.get(), 0, 96));
         m_nTotal = static_cast<int>(lParam);
     } else if (wParam == DOWNLOAD_PROGRESS_URL) {
         m_strCaption = LoadResString(IDS_DOWNLOADING);

@@ -171,7 +171,7 @@ void CSkinProgress::Refresh()
     SkinProgressGeometry previous = m_last;
     m_last = g;
     if (full) {
-        Paint(0, g.frameEnd);
+        Paint(0, length);
     } else {
         // Only the bar's end moved: re-tile from the lower of the two ends
         // (and centre marks) to the higher one, one slice either side.
@@ -200,6 +200,14 @@ void CSkinProgress::Paint(int from, int to)
         int x = m_bVertical ? 0 : at, y = m_bVertical ? at : 0;
         ::ImageList_Draw(m_hSlices, slice, dc.get(), x, y, ILD_NORMAL);
     };
+    // Behind the slices' transparent parts: the background, over the
+    // stretch being painted.
+    RECT stretch = client;
+    if (m_bVertical) { stretch.top = std::max(0, from); stretch.bottom = std::min<LONG>(client.bottom, to); }
+    else { stretch.left = std::max(0, from); stretch.right = std::min<LONG>(client.right, to); }
+    if (from <= 0 && to >= m_last.frameEnd) stretch = client;
+    zelto::ScopedGdiObject brush(::CreateSolidBrush(m_background));
+    ::FillRect(dc.get(), &stretch, static_cast<HBRUSH>(brush.get()));
     // The body: empty background beyond the bar, fill within it, on tiles of
     // the slice size, over the stretch [from, to) only.
     int low = std::min(g.barStart, g.barEnd), high = std::max(g.barStart, g.barEnd);

@@ -33,6 +33,8 @@ public:
     int SetStart(int start, BOOL refresh = TRUE);
     BOOL SetBitmap(UINT skinId, BOOL refresh = TRUE);
     void Refresh();
+    // The colour behind the skin's transparent parts (the window's background).
+    void SetBackground(COLORREF colour) { m_background = colour; m_last = {-1, -1, -1}; Refresh(); }
 
     HWND GetSafeHwnd() const { return m_hWnd; }
     BOOL IsVertical() const { return m_bVertical; }
@@ -62,4 +64,5 @@ private:
     SkinProgressGeometry m_last = {-1, -1, -1};
     RECT m_lastRect = {0, 0, 0, 0};
     int m_nPaints = 0;
+    COLORREF m_background = ::GetSysColor(COLOR_BTNFACE);
 };
