@@ -34,8 +34,10 @@ public:
     // rules.json: fault injection per "host/path".
     void SetRules(const std::string& json) const
     {
-        WriteWholeFile(m_state + "\\rules.json", json);
-        ::Sleep(20);   // the server notices a changed file by its time stamp
+        // Written whole under another name and moved into place, so the
+        // server never reads half a file.
+        WriteWholeFile(m_state + "\\rules.tmp", json);
+        ::MoveFileExA((m_state + "\\rules.tmp").c_str(), (m_state + "\\rules.json").c_str(), MOVEFILE_REPLACE_EXISTING);
     }
     void ClearRules() const { SetRules("{}"); }
     void ClearRequests() const { ::DeleteFileA((m_state + "\\requests.jsonl").c_str()); }

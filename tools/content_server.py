@@ -12,8 +12,8 @@ Every request is appended as one JSON line to <state>/requests.jsonl:
 time, method, url (absolute, without a default port), host, path, user_agent,
 referer.
 
-Fault injection, per URL, from <state>/rules.json (read again whenever it
-changes), so the production URLs stay untouched. Keys are "host/path" (no
+Fault injection, per URL, from <state>/rules.json (read again for every
+request), so the production URLs stay untouched. Keys are "host/path" (no
 query) or "*/path"; values are objects with any of:
   status: N            answer with this status (and a short body)
   redirect: URL        302 to URL
@@ -47,27 +47,19 @@ CHUNK = 64 * 1024
 
 
 class Rules:
+    """rules.json, read again for every request (it is small), so a test's
+    change takes effect at once, however close together two changes are."""
+
     def __init__(self, path):
         self.path = path
-        self.mtime = None
-        self.rules = {}
-        self.lock = threading.Lock()
 
     def lookup(self, host, path):
-        with self.lock:
-            try:
-                mtime = os.stat(self.path).st_mtime_ns
-            except FileNotFoundError:
-                self.rules, self.mtime = {}, None
-                mtime = None
-            if mtime is not None and mtime != self.mtime:
-                try:
-                    with open(self.path, encoding="utf-8") as f:
-                        self.rules = json.load(f)
-                    self.mtime = mtime
-                except (OSError, ValueError):
-                    self.rules = {}
-            return self.rules.get(host + path) or self.rules.get("*" + path)
+        try:
+            with open(self.path, encoding="utf-8") as f:
+                rules = json.load(f)
+        except (OSError, ValueError):
+            rules = {}
+        return rules.get(host + path) or rules.get("*" + path)
 
 
 def generated(size):

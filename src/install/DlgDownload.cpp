@@ -52,6 +52,16 @@ std::string ItemLabel(const std::string& name, bool update)
 
 }  // namespace
 
+ByteCounterText FormatByteCounter(int position, int total)
+{
+    const bool kb = total > 1023;
+    const char* unit = kb ? "KB" : "Bytes";
+    char middle[32], last[48];
+    wsprintfA(middle, "%d%s", kb ? position / 1024 : position, unit);
+    wsprintfA(last, " / %d%s )", kb ? total / 1024 : total, unit);
+    return {"( ", middle, last};
+}
+
 CDlgDownload::CDlgDownload() : CDialog(IDD_DOWNLOAD) {}
 
 bool CDlgDownload::Cancelled() const
@@ -319,13 +329,10 @@ void CDlgDownload::Paint(HDC target)
         ::SetTextColor(dc.get(), RGB(126, 126, 126));
         ::TextOutA(dc.get(), 52, 46, m_strCaption.c_str(), static_cast<int>(m_strCaption.size()));
     }
-    // "( position / total )" in KB from a total of 1024 bytes on.
-    const bool kb = m_nTotal > 1023;
-    const char* unit = kb ? "KB" : "Bytes";
-    const int position = kb ? m_nPosition / 1024 : m_nPosition, total = kb ? m_nTotal / 1024 : m_nTotal;
-    char first[8] = "( ", middle[32], last[48];
-    wsprintfA(middle, "%d%s", position, unit);
-    wsprintfA(last, " / %d%s )", total, unit);
+    const ByteCounterText counter = FormatByteCounter(m_nPosition, m_nTotal);
+    const char* first = counter.open.c_str();
+    const char* middle = counter.position.c_str();
+    const char* last = counter.rest.c_str();
     zelto::ScopedSelectObject font(dc.get(), m_fontDotum.get());
     SIZE a, b, c;
     ::GetTextExtentPoint32A(dc.get(), first, lstrlenA(first), &a);

@@ -12,6 +12,13 @@
 #include <memory>
 #include <string>
 
+// The byte counter "( %d%s / %d%s )" in its three runs ("( ", the position,
+// " / total )"), in KB from a total of 1,024 bytes on, in Bytes below.
+struct ByteCounterText {
+    std::string open, position, rest;
+};
+ByteCounterText FormatByteCounter(int position, int total);
+
 class CDlgDownload : public CDialog, public CKWB_UI_Drawer {
 public:
     CDlgDownload();

@@ -149,9 +149,10 @@ CONTENT = os.environ.get("ZELTO_CONTENT_STATE") or os.path.join(BIN, "content")
 
 def set_rules(rules):
     import json
-    with open(os.path.join(CONTENT, "rules.json"), "w", encoding="utf-8") as f:
+    tmp = os.path.join(CONTENT, "rules.tmp")
+    with open(tmp, "w", encoding="utf-8") as f:
         json.dump(rules, f)
-    time.sleep(0.05)
+    os.replace(tmp, os.path.join(CONTENT, "rules.json"))
 
 
 def clear_requests():

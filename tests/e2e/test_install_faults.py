@@ -1,0 +1,158 @@
+"""Install scenarios with faults: archives, staged files, cancel, failed
+downloads, destinations held by a running process. Each test publishes its
+own catalogue on the local content server."""
+import os
+import subprocess
+import time
+import unittest
+import zipfile
+
+import zelto_e2e as z
+
+COMPONENTS = "http://down.zelto.com/zelto/zeltosetup/components/"
+WWW = os.path.join(z.CONTENT, "www", "down.zelto.com")
+TEMP = os.path.join(z.PREFIX_C, "users", "root", "Temp")
+HOLDER = os.path.join(z.BIN, "tests", "components", "holder", "ZeltoHolder.exe")
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+MSG_DOWNLOAD_FAILED = "파일을 받아오는 중에 문제가 발생했습니다."
+
+
+def doc(mode, force=1):
+    return ("<PARAM><MODE>%s</MODE><SOURCE>http://down.zelto.com/</SOURCE><FORCEDELETE>%d</FORCEDELETE>"
+            "<SHOWDLG>1</SHOWDLG><SERVICENAME>cafe</SERVICENAME></PARAM>" % (mode, force))
+
+
+def file_xml(name, source, extra=""):
+    return ("<FILE NAME='%s'><SOURCE>%s</SOURCE><DEST>[PROGRAMS]Zelto\\Ombrix</DEST>%s</FILE>"
+            % (name, source, extra))
+
+
+def publish(mode, items):
+    """items: list of (item name, [file xml])."""
+    body = "".join("<UPDATEITEM NAME='%s'><MODE NAME='%s'/>%s</UPDATEITEM>" % (name, mode, "".join(files))
+                   for name, files in items)
+    folder = os.path.join(WWW, "zelto", "zeltosetup", "Repository", mode)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, mode + ".xml"), "w", encoding="ascii") as f:
+        f.write("<ZELTOOMBRIX><UPDATELIST>%s</UPDATELIST></ZELTOOMBRIX>" % body)
+
+
+def installed(name):
+    return os.path.exists(os.path.join(z.OMBRIX_DIR, name))
+
+
+class Faults(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        z.set_log_level(2)
+
+    def setUp(self):
+        z.reset_installation()
+        z.set_rules({"cc.zelto.com/cc": {"body": "ok"}})
+        z.clear_requests()
+        for name in ("ZeltoTestCtl.dll", "ZeltoTestCtl2.dll", "ZeltoTestCtl.zip"):
+            path = os.path.join(TEMP, name)
+            if os.path.exists(path):
+                os.remove(path)
+
+    @classmethod
+    def tearDownClass(cls):
+        z.reset_installation()
+        z.set_rules({})
+        z.set_log_level(None)
+
+    def test_zip_delivered_and_already_staged_files(self):
+        comp = os.path.join(z.BIN, "tests", "components")
+        archive = os.path.join(WWW, "zelto", "zeltosetup", "zipped", "ctl2.zip")
+        os.makedirs(os.path.dirname(archive), exist_ok=True)
+        with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as zf:
+            zf.write(os.path.join(comp, "v1004", "ZeltoTestCtl2.dll"), "ZeltoTestCtl2.dll")
+        # An outdated copy at the destination and a current one already staged.
+        os.makedirs(z.OMBRIX_DIR, exist_ok=True)
+        os.makedirs(TEMP, exist_ok=True)
+        for version, target in (("v1004", os.path.join(z.OMBRIX_DIR, "ZeltoTestCtl.dll")),
+                                ("v1005", os.path.join(TEMP, "ZeltoTestCtl.dll"))):
+            with open(os.path.join(comp, version, "ZeltoTestCtl.dll"), "rb") as src, open(target, "wb") as dst:
+                dst.write(src.read())
+        publish("zipmode", [("Zipped", [file_xml("ZeltoTestCtl2.dll", "http://down.zelto.com/zelto/zeltosetup/zipped/ctl2.zip"),
+                                        file_xml("ZeltoTestCtl.dll", COMPONENTS + "v1005/ZeltoTestCtl.dll",
+                                                 "<VERSION>1,0,0,5</VERSION>")])])
+        run = z.run_driver(["-x", doc("zipmode")], timeout=90)
+        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertTrue(installed("ZeltoTestCtl2.dll"), "unpacked from the archive and placed")
+        self.assertTrue(installed("ZeltoTestCtl.dll"))
+        urls = z.requested_urls()
+        self.assertIn("http://down.zelto.com/zelto/zeltosetup/zipped/ctl2.zip", urls)
+        self.assertNotIn(COMPONENTS + "v1005/ZeltoTestCtl.dll", urls, "the staged file is not fetched")
+        self.assertFalse(os.path.exists(os.path.join(TEMP, "ZeltoTestCtl2.zip")), "the archive is removed")
+        self.assertIn("[ZeltoSetup][CreateUpdateList] Temp File exist (", z.read_log())
+
+    def test_cancel_during_a_slow_download(self):
+        publish("slowmode", [("Slow", [file_xml("ZeltoTestCtl.dll", COMPONENTS + "v1005/ZeltoTestCtl.dll")])])
+        z.set_rules({"down.zelto.com/zelto/zeltosetup/components/v1005/ZeltoTestCtl.dll": {"trickle": [4096, 200]}})
+        run = z.run_driver(["-x", doc("slowmode")], presses=[2], hold_ms=800, timeout=90)
+        self.assertFalse(run.timed_out, run.lines)
+        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertNotIn(40, run.status_codes())
+        self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"]],
+                         "a cancelled run shows no message")
+        self.assertFalse(installed("ZeltoTestCtl.dll"))
+        self.assertFalse(os.path.exists(os.path.join(TEMP, "ZeltoTestCtl.dll")), "the partial file is removed")
+
+    def test_a_failed_item_does_not_stop_the_downloads(self):
+        publish("failmode", [("First", [file_xml("ZeltoTestCtl.dll", COMPONENTS + "missing/ZeltoTestCtl.dll")]),
+                             ("Second", [file_xml("ZeltoTestCtl2.dll", COMPONENTS + "v1004/ZeltoTestCtl2.dll")])])
+        run = z.run_driver(["-x", doc("failmode")], presses=[1], timeout=90)
+        self.assertIn(COMPONENTS + "v1004/ZeltoTestCtl2.dll", z.requested_urls())
+        boxes = [w["text"] for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"]]
+        self.assertEqual(1, len(boxes), run.lines)
+        self.assertTrue(boxes[0].startswith(MSG_DOWNLOAD_FAILED + "\nErrorCode = 1005("), boxes)
+        self.assertEqual(101, run.status_codes()[-1])
+        self.assertFalse(installed("ZeltoTestCtl2.dll"), "nothing is installed")
+
+    def hold(self, name):
+        """A process holding an older copy of the destination loaded."""
+        os.makedirs(z.OMBRIX_DIR, exist_ok=True)
+        dest = os.path.join(z.OMBRIX_DIR, name)
+        with open(os.path.join(z.BIN, "tests", "components", "v1004", name), "rb") as src, open(dest, "wb") as dst:
+            dst.write(src.read())
+        holder = subprocess.Popen([z.RUNNER, HOLDER, z.win_path(dest)], stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1.5)
+        return holder
+
+    def test_held_file_with_reboot_asks_for_the_restart(self):
+        z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
+        publish("rebootmode", [("Held", [file_xml("ZeltoTestCtl.dll", COMPONENTS + "v1005/ZeltoTestCtl.dll",
+                                                  "<VERSION>1,0,0,5</VERSION><REBOOT>1</REBOOT>")])])
+        holder = self.hold("ZeltoTestCtl.dll")
+        try:
+            run = z.run_driver(["-x", doc("rebootmode")], presses=[7], timeout=90)   # No
+        finally:
+            holder.kill()
+            holder.wait(timeout=30)
+        self.assertEqual(90, run.status_codes()[-1], run.lines)
+        self.assertTrue(any(w["text"].startswith("새로운 설정 내용을 적용하기 위해") for w in run.windows), run.lines)
+        pending = z.reg("query", SESSION_MANAGER, "/v", "PendingFileRenameOperations").stdout.decode("cp949", "replace")
+        self.assertIn("ZeltoTestCtl.dll", pending)
+        z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
+
+    def test_held_file_without_force_is_replaced_at_restart_silently(self):
+        z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
+        publish("heldmode", [("Held", [file_xml("ZeltoTestCtl.dll", COMPONENTS + "v1005/ZeltoTestCtl.dll",
+                                                "<VERSION>1,0,0,5</VERSION>")])])
+        holder = self.hold("ZeltoTestCtl.dll")
+        try:
+            run = z.run_driver(["-x", doc("heldmode", force=0)], timeout=90)
+        finally:
+            holder.kill()
+            holder.wait(timeout=30)
+        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"]])
+        pending = z.reg("query", SESSION_MANAGER, "/v", "PendingFileRenameOperations").stdout.decode("cp949", "replace")
+        self.assertIn("ZeltoTestCtl.dll", pending)
+        z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
+
+
+if __name__ == "__main__":
+    z.main()
