@@ -31,7 +31,7 @@ demo: build
 	bash tools/with-wine.sh bash tools/demo.sh
 
 bench: build
-	bash tools/with-wine.sh bash bench/download_bench.sh
+	bash tools/with-wine.sh bash -c 'bash bench/download_bench.sh && bash bench/install_bench.sh'
 
 clean:
 	cmake --build $(BUILD) --target clean

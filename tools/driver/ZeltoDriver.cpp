@@ -8,6 +8,7 @@
 //   WINDOW <hwnd> class="<class>" title="<title>" text="<message box text>" ids=<control ids>
 //   PRESS <id> <hwnd>
 //   EXIT <code>  |  TIMEOUT
+//   PEAK <peak working set of the program in bytes>
 //
 // Usage: ZeltoDriver [--timeout S] [--hold MS] [--press ID]... [--no-w] -- program [args...]
 //   --press ID  clicks button ID in the next new window that has it (in order)
@@ -15,6 +16,7 @@
 //   --no-w      does not add "-w <window>"
 // Exit code: the program's exit code, 3 when the time limit ended it, 2 for usage errors.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -171,12 +173,20 @@ int main(int argc, char** argv)
     HWND pending = nullptr;      // the window waiting for its press
     ULONGLONG pressAt = 0;
     bool finished = false, timedOut = false;
+    SIZE_T peak = 0;   // read while the program runs: an ended process may report nothing
+    auto samplePeak = [&] {
+        PROCESS_MEMORY_COUNTERS counters = {};
+        counters.cb = sizeof(counters);
+        if (::GetProcessMemoryInfo(pi.hProcess, &counters, sizeof(counters)) && counters.PeakWorkingSetSize > peak)
+            peak = counters.PeakWorkingSetSize;
+    };
 
     while (!finished) {
         DWORD wait = ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT);
         MSG msg;
         while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
         if (wait == WAIT_OBJECT_0) { finished = true; break; }
+        samplePeak();
 
         WindowScan scan;
         ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&scan));
@@ -215,6 +225,8 @@ int main(int argc, char** argv)
         ::GetExitCodeProcess(pi.hProcess, &code);
         std::printf("EXIT %lu\n", code);
         exitCode = static_cast<int>(code);
+        samplePeak();
+        std::printf("PEAK %lu\n", static_cast<unsigned long>(peak));
     }
     ::CloseHandle(pi.hProcess);
     ::DestroyWindow(notify);
