@@ -46,9 +46,15 @@
 
 // Dialogs
 #define IDD_DOWNLOAD            130
+#define IDD_INSTALL_NOTIFY      136
 #define IDD_MSG_DIALOG          169
 #define IDD_MSG_CONFIRM         170
 
 // Controls
 #define IDC_PROGRESS            1000
+#define IDC_CHECK_STARTPAGE     1009
+#define IDC_CHECK_NOSHOW        1010
+#define IDC_INFO                1013
+#define IDC_NOTIFY_CLOSE        1014
+#define IDC_QUESTION            1015
 #define IDC_CLOSE               1017

@@ -6,6 +6,8 @@
 #include "app/Messages.h"
 #include "catalogue/UpdateInfoMgr.h"
 #include "sys/Strings.h"
+#include "sys/UserSettings.h"
+#include "ui/InstallNotificationDlg.h"
 
 #include "resource.h"
 
@@ -32,7 +34,19 @@ LRESULT CMainFrame::OnStart()
     // on with the items that were read.
     manager->LoadUpdateList();
 
-    // The install notification dialog comes here with its issue.
+    // The notification dialog is skipped only for an update run of a user
+    // who asked not to see it on updates.
+    BYTE noShow = 0;
+    GetNoShowIfUpdate(&noShow);
+    if (noShow == 0 || manager->GetUpdateMode() == 0) {
+        CInstallNotificationDlg notification;
+        if (notification.DoModal() == IDCANCEL) {
+            manager->PostStatus(STATUS_USER_CANCELLED, 0);
+            ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+            return 0;
+        }
+    }
+
     if (m_dlgDownload.GetSafeHwnd()) m_dlgDownload.DestroyWindow();
     if (!m_dlgDownload.Create(m_hWnd)) {
         manager->PostStatus(STATUS_DIALOG_NOT_CREATED, 0);

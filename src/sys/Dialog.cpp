@@ -74,6 +74,10 @@ INT_PTR CDialog::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
     }
     LRESULT result = 0;
     if (!OnMessage(msg, wParam, lParam, result)) return FALSE;
+    // These messages take their answer as the procedure's own result.
+    if ((msg >= WM_CTLCOLORMSGBOX && msg <= WM_CTLCOLORSTATIC) || msg == WM_COMPAREITEM || msg == WM_VKEYTOITEM ||
+        msg == WM_CHARTOITEM || msg == WM_QUERYDRAGICON)
+        return static_cast<INT_PTR>(result);
     ::SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
     return TRUE;
 }

@@ -27,8 +27,10 @@ class Install(unittest.TestCase):
         z.clear_requests()
         z.clear_log()
         shots = []
-        run = z.run_driver(["-x", DOC], timeout=90,
-                           on_window=lambda r, w: shots.append(z.screenshot("install-progress")))
+        def shoot(run, window):
+            shots.append(z.screenshot("install-notification" if 1009 in window["ids"] else "install-progress"))
+
+        run = z.run_driver(["-x", DOC], presses=[1], hold_ms=600, timeout=90, on_window=shoot)
         self.assertFalse(run.timed_out, run.lines)
         codes = run.status_codes()
         self.assertEqual([20, 21, 22], codes[:3], run.lines)
@@ -47,7 +49,7 @@ class Install(unittest.TestCase):
         # The same run again: the main control is present and registered, so
         # this is an update run; nothing needs installing and no ping goes out.
         z.clear_requests()
-        again = z.run_driver(["-x", DOC], timeout=60)
+        again = z.run_driver(["-x", DOC], presses=[1], timeout=60)
         self.assertEqual([20, 21, 22, 40, 100], again.status_codes(), again.lines)
         self.assertNotIn(PING_CTL2, z.requested_urls())
         self.assertIn("[ZeltoSetup][CreateUpdateList] do not need to update file", z.read_log())

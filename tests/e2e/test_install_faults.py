@@ -77,7 +77,7 @@ class Faults(unittest.TestCase):
         publish("zipmode", [("Zipped", [file_xml("ZeltoTestCtl2.dll", "http://down.zelto.com/zelto/zeltosetup/zipped/ctl2.zip"),
                                         file_xml("ZeltoTestCtl.dll", COMPONENTS + "v1005/ZeltoTestCtl.dll",
                                                  "<VERSION>1,0,0,5</VERSION>")])])
-        run = z.run_driver(["-x", doc("zipmode")], timeout=90)
+        run = z.run_driver(["-x", doc("zipmode")], presses=[1], timeout=90)
         self.assertEqual(100, run.status_codes()[-1], run.lines)
         self.assertTrue(installed("ZeltoTestCtl2.dll"), "unpacked from the archive and placed")
         self.assertTrue(installed("ZeltoTestCtl.dll"))
@@ -90,11 +90,11 @@ class Faults(unittest.TestCase):
     def test_cancel_during_a_slow_download(self):
         publish("slowmode", [("Slow", [file_xml("ZeltoTestCtl.dll", COMPONENTS + "v1005/ZeltoTestCtl.dll")])])
         z.set_rules({"down.zelto.com/zelto/zeltosetup/components/v1005/ZeltoTestCtl.dll": {"trickle": [4096, 200]}})
-        run = z.run_driver(["-x", doc("slowmode")], presses=[2], hold_ms=800, timeout=90)
+        run = z.run_driver(["-x", doc("slowmode")], presses=[1, 2], hold_ms=800, timeout=90)
         self.assertFalse(run.timed_out, run.lines)
         self.assertEqual(101, run.status_codes()[-1], run.lines)
         self.assertNotIn(40, run.status_codes())
-        self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"]],
+        self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"] and 1009 not in w["ids"]],
                          "a cancelled run shows no message")
         self.assertFalse(installed("ZeltoTestCtl.dll"))
         self.assertFalse(os.path.exists(os.path.join(TEMP, "ZeltoTestCtl.dll")), "the partial file is removed")
@@ -102,9 +102,9 @@ class Faults(unittest.TestCase):
     def test_a_failed_item_does_not_stop_the_downloads(self):
         publish("failmode", [("First", [file_xml("ZeltoTestCtl.dll", COMPONENTS + "missing/ZeltoTestCtl.dll")]),
                              ("Second", [file_xml("ZeltoTestCtl2.dll", COMPONENTS + "v1004/ZeltoTestCtl2.dll")])])
-        run = z.run_driver(["-x", doc("failmode")], presses=[1], timeout=90)
+        run = z.run_driver(["-x", doc("failmode")], presses=[1, 1], timeout=90)
         self.assertIn(COMPONENTS + "v1004/ZeltoTestCtl2.dll", z.requested_urls())
-        boxes = [w["text"] for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"]]
+        boxes = [w["text"] for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"] and 1009 not in w["ids"]]
         self.assertEqual(1, len(boxes), run.lines)
         self.assertTrue(boxes[0].startswith(MSG_DOWNLOAD_FAILED + "\nErrorCode = 1005("), boxes)
         self.assertEqual(101, run.status_codes()[-1])
@@ -127,7 +127,7 @@ class Faults(unittest.TestCase):
                                                   "<VERSION>1,0,0,5</VERSION><REBOOT>1</REBOOT>")])])
         holder = self.hold("ZeltoTestCtl.dll")
         try:
-            run = z.run_driver(["-x", doc("rebootmode")], presses=[7], timeout=90)   # No
+            run = z.run_driver(["-x", doc("rebootmode")], presses=[1, 7], timeout=90)   # install, then No
         finally:
             holder.kill()
             holder.wait(timeout=30)
@@ -143,12 +143,12 @@ class Faults(unittest.TestCase):
                                                 "<VERSION>1,0,0,5</VERSION>")])])
         holder = self.hold("ZeltoTestCtl.dll")
         try:
-            run = z.run_driver(["-x", doc("heldmode", force=0)], timeout=90)
+            run = z.run_driver(["-x", doc("heldmode", force=0)], presses=[1], timeout=90)
         finally:
             holder.kill()
             holder.wait(timeout=30)
         self.assertEqual(100, run.status_codes()[-1], run.lines)
-        self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"]])
+        self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"] and 1009 not in w["ids"]])
         pending = z.reg("query", SESSION_MANAGER, "/v", "PendingFileRenameOperations").stdout.decode("cp949", "replace")
         self.assertIn("ZeltoTestCtl.dll", pending)
         z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
