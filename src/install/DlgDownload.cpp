@@ -299,8 +299,9 @@ void CDlgDownload::OnSetupComplete()
         }
     } else {
         manager->PostStatus(STATUS_DONE, 0);
-        const std::string temp = CUtil::Folders().szTemp;
-        if (CUtil::CountFilesInFolder(temp.c_str()) == 0) ::RemoveDirectoryA(temp.c_str());
+        // The staging folder is the user's own temporary folder: emptied of
+        // our files it must stay, or every program that writes to %TEMP%
+        // fails afterwards. So it is not removed.
     }
     const bool firstInstallation = manager->GetUpdateMode() == 0;
     if (HWND frame = GetMainFrameWindow()) ::PostMessageA(frame, WM_CLOSE, 0, 0);

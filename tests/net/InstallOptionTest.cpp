@@ -15,6 +15,8 @@ protected:
     {
         ASSERT_TRUE(m_server.Running());
         CUtil::InitSystemFolders();
+        // In a run the catalogue step has made the staging folder by now.
+        CUtil::CreateRecursiveDirectory(CUtil::GetStagingFolder().c_str());
         m_server.ClearRules();
         m_server.ClearRequests();
         m_local = CUtil::GetStagingFolder() + "\\confSetup.xml";

@@ -1,0 +1,151 @@
+#include "ui/InstallNotificationDlg.h"
+
+#include "catalogue/UpdateInfoMgr.h"
+#include "ContentServer.h"
+#include "DialogDriver.h"
+#include "sys/RegKey.h"
+#include "sys/Util.h"
+
+#include <ZeltoConfig.h>
+
+#include <gtest/gtest.h>
+
+#include <ole2.h>
+
+#include <functional>
+
+namespace {
+
+const char kMain[] = "SOFTWARE\\Microsoft\\Internet Explorer\\Main";
+const char kVector[] = "SOFTWARE\\Microsoft\\Internet Explorer\\Version Vector";
+const char kQrv[] = "SOFTWARE\\QRV Corporation";
+
+struct Seen {
+    bool startVisible = false, startEnabled = false, startChecked = false, noShowVisible = false;
+    RECT startRect = {}, noShowRect = {};
+    std::string title;
+};
+
+class InstallNotificationTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::CoInitialize(nullptr);
+        static HMODULE richEdit = ::LoadLibraryA("RichEd20.dll");   // as the program loads it at start
+        ASSERT_NE(nullptr, richEdit);
+        ASSERT_TRUE(m_server.Running());
+        m_server.SetRules(R"({"cc.zelto.com/cc": {"body": "ok"}, "static.zelto.com/app/logrd.qrv": {"body": "ok"}})");
+        m_server.ClearRequests();
+        CUpdateInfoMgr::DeleteInstance();
+        // In a run the catalogue step has made the staging folder by now.
+        CUtil::CreateRecursiveDirectory(CUtil::GetStagingFolder().c_str());
+        AddItem("ZeltoTestCtl", "first description");
+    }
+    void TearDown() override
+    {
+        CUpdateInfoMgr::DeleteInstance();
+        m_server.ClearRules();
+        ::CoUninitialize();
+    }
+    void AddItem(const char* name, const char* description)
+    {
+        auto item = std::make_unique<CUpdateSet>();
+        item->m_strName = name;
+        item->m_strDescription = description;
+        CUpdateInfoMgr::GetInstance()->Items().push_back(std::move(item));
+    }
+    void Browser(const char* version)
+    {
+        CUtil::SetProfileString(HKEY_LOCAL_MACHINE, kVector, "IE", version);
+        CUtil::InitSystemFolders();
+    }
+    // Runs the dialog, looks at it while it is up, then posts the command.
+    INT_PTR Run(WORD command, Seen& seen, std::function<void(HWND)> act = nullptr)
+    {
+        CInstallNotificationDlg dialog;
+        testutil::DialogDriver driver(WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), [&](HWND wnd) {
+            HWND start = ::GetDlgItem(wnd, 1009), noShow = ::GetDlgItem(wnd, 1010);
+            seen.startVisible = ::IsWindowVisible(start) != 0;
+            seen.startEnabled = ::IsWindowEnabled(start) != 0;
+            seen.startChecked = ::SendMessageA(start, BM_GETCHECK, 0, 0) == BST_CHECKED;
+            seen.noShowVisible = ::IsWindowVisible(noShow) != 0;
+            ::GetWindowRect(start, &seen.startRect);
+            ::MapWindowPoints(nullptr, wnd, reinterpret_cast<POINT*>(&seen.startRect), 2);
+            ::GetWindowRect(noShow, &seen.noShowRect);
+            ::MapWindowPoints(nullptr, wnd, reinterpret_cast<POINT*>(&seen.noShowRect), 2);
+            if (act) act(wnd);
+        });
+        INT_PTR result = dialog.DoModal();
+        for (const auto& e : dialog.Elements())
+            if (e->id == 1007) seen.title = e->text;
+        return result;
+    }
+
+    testutil::ContentServer m_server;
+    testutil::RegistryValueGuard m_startPage{HKEY_CURRENT_USER, kMain, "Start Page"};
+    testutil::RegistryValueGuard m_ie{HKEY_LOCAL_MACHINE, kVector, "IE"};
+    testutil::RegistryValueGuard m_noShow{HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate"};
+};
+
+TEST_F(InstallNotificationTest, PortalStartPageOnBrowser6HidesTheOffer)
+{
+    Browser("6.0");
+    CUtil::SetProfileString(HKEY_CURRENT_USER, kMain, "Start Page", "http://www.zelto.com/");
+    CUtil::SetProfileInteger(HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate", 1);
+    Seen seen;
+    EXPECT_EQ(IDOK, Run(IDOK, seen, [](HWND wnd) {
+        ::SendMessageA(::GetDlgItem(wnd, 1010), BM_SETCHECK, BST_UNCHECKED, 0);
+    }));
+    EXPECT_FALSE(seen.startVisible);
+    EXPECT_FALSE(seen.startEnabled);
+    EXPECT_FALSE(seen.startChecked);
+    EXPECT_TRUE(seen.noShowVisible);
+    EXPECT_EQ(231, seen.noShowRect.top) << "the update offer takes the first place";
+    EXPECT_EQ(99u, CUtil::GetProfileInteger(HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate", 99)) << "cleared by OK";
+    EXPECT_TRUE(m_server.Requests().size() <= 1) << "no ping: only the options document was asked for";
+}
+
+TEST_F(InstallNotificationTest, OptionsDocumentTurnsOffTheUpdateOffer)
+{
+    Browser("8.0");
+    m_server.SetRules(R"({"static.zelto.com/app/conf/confExposure.xml":
+        {"body": "<OmbrixConf><showUpdateWindow>false</showUpdateWindow></OmbrixConf>"}})");
+    AddItem("Second", "second description");
+    testutil::TestLog log(2);
+    Seen seen;
+    EXPECT_EQ(IDCANCEL, Run(IDCANCEL, seen));
+    EXPECT_TRUE(seen.startVisible);
+    EXPECT_EQ(231, seen.startRect.top);
+    EXPECT_FALSE(seen.noShowVisible) << log.Contents();
+    EXPECT_EQ("Second", seen.title) << "the last item's name is the title";
+}
+
+TEST_F(InstallNotificationTest, InstallWithTheOfferSetsStartPageAndSearchWithPingsInOrder)
+{
+    Browser("8.0");
+    CUtil::SetProfileString(HKEY_CURRENT_USER, kMain, "Start Page", "http://www.other.com/");
+    Seen seen;
+    EXPECT_EQ(IDOK, Run(IDOK, seen, [](HWND wnd) {
+        ::SendMessageA(::GetDlgItem(wnd, 1010), BM_SETCHECK, BST_CHECKED, 0);
+    }));
+    EXPECT_TRUE(seen.startChecked);
+    EXPECT_EQ(ZELTO_HOME_URL, CUtil::GetProfileString(HKEY_CURRENT_USER, kMain, "Start Page", ""));
+    EXPECT_EQ(1u, CUtil::GetProfileInteger(HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate", 0));
+    auto urls = m_server.RequestedUrls();
+    ASSERT_GE(urls.size(), 4u);
+    EXPECT_EQ("http://static.zelto.com/app/logrd.qrv?d=www.other.com", urls[urls.size() - 3]);
+    EXPECT_NE(std::string::npos, urls[urls.size() - 2].find("a=gin.mkhome"));
+    EXPECT_NE(std::string::npos, urls[urls.size() - 1].find("a=gin.mksearch"));
+}
+
+TEST_F(InstallNotificationTest, CancelLeavesNoShowIfUpdateAlone)
+{
+    Browser("8.0");
+    Seen seen;
+    EXPECT_EQ(IDCANCEL, Run(1014, seen, [](HWND wnd) {
+        ::SendMessageA(::GetDlgItem(wnd, 1010), BM_SETCHECK, BST_CHECKED, 0);
+    }));
+    EXPECT_EQ(99u, CUtil::GetProfileInteger(HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate", 99));
+}
+
+}  // namespace
