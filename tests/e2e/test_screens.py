@@ -61,5 +61,41 @@ class MessageDialogScreens(unittest.TestCase):
         self.check("msgconfirm", ["confirm", "제거할 항목을 선택하지 않았습니다.\r\n목록에서 항목을 선택해 주십시오."])
 
 
+
+class NotificationScreens(unittest.TestCase):
+    """The notification dialog of an update run whose publisher the user
+    marked untrusted, through the whole program."""
+
+    def test_update_with_untrusted_publisher(self):
+        DOC = ("<PARAM><MODE>zeltosetup</MODE><SOURCE>http://down.zelto.com/</SOURCE><SERVICENAME>cafe</SERVICENAME>"
+               "</PARAM>")
+        z.reset_installation()
+        # First install, then publish the update by making the placed file older.
+        z.run_driver(["-x", DOC], presses=[1], timeout=90)
+        comp = os.path.join(z.BIN, "tests", "components", "v1004", "ZeltoTestCtl.dll")
+        with open(comp, "rb") as src, open(os.path.join(z.OMBRIX_DIR, "ZeltoTestCtl.dll"), "wb") as dst:
+            dst.write(src.read())
+        key = r"HKCU\Software\Microsoft\Internet Explorer\UntrustedPublishers\zelto-test"
+        z.reg("add", key, "/v", "Publisher", "/d", "QRV Corporation", "/f")
+        shots = []
+
+        def shoot(run, window):
+            if 1009 in window["ids"]:
+                full = z.screenshot("notification-update-screen")
+                path = os.path.join(z.SHOTS, "notification-update.png")
+                subprocess.run(["/usr/bin/convert", full, "-trim", "+repage", path], check=True, timeout=30)
+                os.remove(full)
+                shots.append(path)
+
+        try:
+            run = z.run_driver(["-x", DOC], presses=[2], hold_ms=800, timeout=90, on_window=shoot)
+        finally:
+            z.reg("delete", key, "/f")
+            z.reset_installation()
+        self.assertEqual(102, run.status_codes()[-1], run.lines)
+        self.assertEqual(1, len(shots))
+        self.assertTrue(os.path.getsize(shots[0]) > 1000)
+
+
 if __name__ == "__main__":
     z.main()

@@ -120,6 +120,20 @@ TEST_F(InstallNotificationTest, OptionsDocumentTurnsOffTheUpdateOffer)
     EXPECT_EQ("Second", seen.title) << "the last item's name is the title";
 }
 
+TEST_F(InstallNotificationTest, BothOffersOffKeepTheStoredFlag)
+{
+    Browser("8.0");
+    m_server.SetRules(R"({"static.zelto.com/app/conf/confExposure.xml": {"body":
+        "<OmbrixConf><showUpdateWindow>false</showUpdateWindow><showStartPageAndSearch>false</showStartPageAndSearch></OmbrixConf>"}})");
+    CUtil::SetProfileInteger(HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate", 1);
+    Seen seen;
+    EXPECT_EQ(IDOK, Run(IDOK, seen));
+    EXPECT_FALSE(seen.startVisible);
+    EXPECT_FALSE(seen.noShowVisible);
+    EXPECT_EQ(1u, CUtil::GetProfileInteger(HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate", 0))
+        << "the hidden box kept the stored value, written back unchanged";
+}
+
 TEST_F(InstallNotificationTest, InstallWithTheOfferSetsStartPageAndSearchWithPingsInOrder)
 {
     Browser("8.0");
