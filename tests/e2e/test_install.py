@@ -54,6 +54,24 @@ class Install(unittest.TestCase):
         self.assertNotIn(PING_CTL2, z.requested_urls())
         self.assertIn("[ZeltoSetup][CreateUpdateList] do not need to update file", z.read_log())
 
+    def test_cancelled_notification_installs_nothing(self):
+        z.reset_installation()
+        z.reg("add", r"HKCU\SOFTWARE\QRV Corporation", "/v", "NoShowIfUpdate", "/t", "REG_DWORD", "/d", "1", "/f")
+        run = z.run_driver(["-x", DOC], presses=[2], timeout=60)
+        self.assertEqual([20, 21, 22, 102], run.status_codes(), run.lines)
+        self.assertFalse(os.path.exists(os.path.join(z.OMBRIX_DIR, "ZeltoTestCtl.dll")))
+        self.assertEqual("0x1", z.reg_value(r"HKCU\SOFTWARE\QRV Corporation", "NoShowIfUpdate"),
+                         "NoShowIfUpdate untouched")
+
+    def test_no_show_if_update_skips_the_notification_on_updates(self):
+        z.reset_installation()
+        first = z.run_driver(["-x", DOC], presses=[1], timeout=90)
+        self.assertEqual(100, first.status_codes()[-1], first.lines)
+        z.reg("add", r"HKCU\SOFTWARE\QRV Corporation", "/v", "NoShowIfUpdate", "/t", "REG_DWORD", "/d", "1", "/f")
+        update = z.run_driver(["-x", DOC], timeout=60)
+        self.assertEqual([20, 21, 22, 40, 100], update.status_codes(), update.lines)
+        self.assertEqual([], [w for w in update.windows if 1009 in w["ids"]], "no notification dialog")
+
 
 if __name__ == "__main__":
     z.main()
