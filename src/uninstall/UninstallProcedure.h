@@ -1,0 +1,30 @@
+// Removing the chosen installed items: the in-use checks, unregistration
+// with the browser's permission keys and control cache, file deletion,
+// records, and (when every item was chosen) the companion control, the
+// uninstall entry and the program itself.
+#pragma once
+
+#include "uninstall/ItemRecords.h"
+
+#include <string>
+#include <vector>
+
+// The browser control cache's "RemoveControlByName": file path, class
+// identifier in braces, type library (none), force, distribution unit.
+using RemoveControlByNameFn = HRESULT(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, BOOL, BOOL);
+
+struct UninstallRequest {
+    RemoveControlByNameFn removeControl = nullptr;   // null: cache removal is skipped
+    HWND mainWnd = nullptr;                          // disabled while a dialog is up
+    BYTE allSelected = 0;
+    std::vector<std::string> items;
+};
+
+// The worker: 1 when the run went through, 0 when the user declined or a
+// pre-check failed before anything was removed.
+DWORD RunUninstall(UninstallRequest& request);
+
+BOOL UnregisterFiles(const UninstallFileList& files, RemoveControlByNameFn removeControl);
+BOOL UninstallFiles(UninstallFileList& files);
+BOOL ForceDelete(const char* path);
+void RemoveCompanion(RemoveControlByNameFn removeControl);
