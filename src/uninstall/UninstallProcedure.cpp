@@ -135,9 +135,8 @@ BOOL UninstallFiles(UninstallFileList& files)
     return TRUE;
 }
 
-void RemoveCompanion(RemoveControlByNameFn removeControl)
+std::string CompanionLibraryPath()
 {
-    // The companion library's path, from the downloaded-code store.
     std::string library;
     {
         CRegKey key;
@@ -157,6 +156,12 @@ void RemoveCompanion(RemoveControlByNameFn removeControl)
             }
         }
     }
+    return library;
+}
+
+void RemoveCompanion(RemoveControlByNameFn removeControl, bool keepEntry)
+{
+    const std::string library = CompanionLibraryPath();
     const std::string inf = std::string(CUtil::Folders().szDownloaded) + "\\ZeltoOmbrix.inf";
     if (!library.empty()) {
         RemoveFromCache(removeControl, library, ZELTO_COMPANION_CLSID);
@@ -181,14 +186,17 @@ void RemoveCompanion(RemoveControlByNameFn removeControl)
             }
         }
     }
-    CRegKey uninstall;
-    if (uninstall.Open(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", ZELTO_KEY_WRITE) ==
-        ERROR_SUCCESS)
-        uninstall.RecurseDeleteKey("ZeltoSetup");
-
-    char program[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, program, MAX_PATH);
-    RemoveAtRestart(program, nullptr);
+    // When an item could not be removed its record and the uninstall entry
+    // stay, and so does the program, so that the removal can be finished.
+    if (!keepEntry) {
+        CRegKey uninstall;
+        if (uninstall.Open(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                           ZELTO_KEY_WRITE) == ERROR_SUCCESS)
+            uninstall.RecurseDeleteKey("ZeltoSetup");
+        char program[MAX_PATH] = {};
+        ::GetModuleFileNameA(nullptr, program, MAX_PATH);
+        RemoveAtRestart(program, nullptr);
+    }
     if (!library.empty()) RemoveAtRestart(library.c_str(), nullptr);
     RemoveAtRestart(inf.c_str(), nullptr);
     SetNoShowIfUpdate(0);
@@ -199,7 +207,9 @@ DWORD RunUninstall(UninstallRequest& request)
 {
     BYTE agreement = 0;
     if (request.allSelected) {
-        if (WaitUntilFileReleased(kCompanion, 0, request.mainWnd) != 1) return 0;
+        // The wait compares full paths: the library's path when it is known.
+        const std::string library = CompanionLibraryPath();
+        if (WaitUntilFileReleased(library.empty() ? kCompanion : library.c_str(), 0, request.mainWnd) != 1) return 0;
         if (!CloseProcessesUsingModuleName(kCompanion, 0, request.mainWnd, &agreement, 0)) return 0;
     }
     for (const std::string& item : request.items) {
@@ -207,16 +217,19 @@ DWORD RunUninstall(UninstallRequest& request)
         if (!GetFileList(ItemKey(item), files)) continue;
         if (!InUseCheck(files, request.mainWnd, &agreement)) return 0;
     }
+    bool stopped = false;
     for (const std::string& item : request.items) {
         WriteLog(2, "Start Uninstall (%s)", item.c_str());
         UninstallFileList files;
-        if (!GetFileList(ItemKey(item), files) || !UnregisterFiles(files, request.removeControl) || !UninstallFiles(files))
+        if (!GetFileList(ItemKey(item), files) || !UnregisterFiles(files, request.removeControl) || !UninstallFiles(files)) {
+            stopped = true;
             break;
+        }
         CRegKey root;
         if (root.Open(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, ZELTO_KEY_WRITE) == ERROR_SUCCESS)
             root.RecurseDeleteKey(item.c_str());
         WriteLog(2, "Success Uninstall (%s)", item.c_str());
     }
-    if (request.allSelected) RemoveCompanion(request.removeControl);
+    if (request.allSelected) RemoveCompanion(request.removeControl, stopped);
     return 1;
 }

@@ -27,4 +27,8 @@ DWORD RunUninstall(UninstallRequest& request);
 BOOL UnregisterFiles(const UninstallFileList& files, RemoveControlByNameFn removeControl);
 BOOL UninstallFiles(UninstallFileList& files);
 BOOL ForceDelete(const char* path);
-void RemoveCompanion(RemoveControlByNameFn removeControl);
+// Removes the companion control; unless keepEntry, also the whole uninstall
+// entry, and schedules the program's own deletion.
+void RemoveCompanion(RemoveControlByNameFn removeControl, bool keepEntry = false);
+// The companion library's path as the downloaded-code store lists it, or "".
+std::string CompanionLibraryPath();

@@ -144,6 +144,27 @@ TEST_F(UninstallTest, AllItemsRemoveTheEntryAndScheduleTheProgram)
     EXPECT_NE(std::string::npos, text.find("test_uninstall.exe")) << "the program schedules its own deletion";
 }
 
+TEST_F(UninstallTest, AnItemThatCannotGoKeepsTheEntryAndTheProgram)
+{
+    testutil::RegistryValueGuard pending(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
+    Install("Removable", "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_B);
+    Install("Stuck", "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A);
+    // Readable by others, but not deletable while it is open.
+    HANDLE held = ::CreateFileA((m_dir + "\\ZeltoTestCtl.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    UninstallRequest request;
+    request.allSelected = 1;
+    request.items = {"Removable", "Stuck"};
+    testutil::TestLog log(2);
+    EXPECT_EQ(1u, RunUninstall(request));
+    ::CloseHandle(held);
+    EXPECT_FALSE(RecordExists("\\Removable"));
+    EXPECT_TRUE(RecordExists("\\Stuck")) << "its record stays, to be removed next time";
+    EXPECT_TRUE(RecordExists("")) << "the uninstall entry stays with it";
+    EXPECT_TRUE(log.Has("[CDlgUninstall::UninstallFiles] ForceDelete(" + m_dir + "\\ZeltoTestCtl.dll) Failed."));
+    EXPECT_TRUE(log.Has("All Item was uninstalled!"));
+}
+
 TEST(ForceDelete, RetriesOnlyWhileTheFileIsInUse)
 {
     std::string path = testutil::ExeFolder() + "\\force-delete.bin";
