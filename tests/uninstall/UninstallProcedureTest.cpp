@@ -1,6 +1,7 @@
 #include "uninstall/UninstallProcedure.h"
 
 #include "install/ItemInstallation.h"
+#include "uninstall/ControlCache.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 #include "TestUtil.h"
@@ -163,6 +164,22 @@ TEST_F(UninstallTest, AnItemThatCannotGoKeepsTheEntryAndTheProgram)
     EXPECT_TRUE(RecordExists("")) << "the uninstall entry stays with it";
     EXPECT_TRUE(log.Has("[CDlgUninstall::UninstallFiles] ForceDelete(" + m_dir + "\\ZeltoTestCtl.dll) Failed."));
     EXPECT_TRUE(log.Has("All Item was uninstalled!"));
+}
+
+TEST_F(UninstallTest, TheControlCacheLibraryGetsEachRemovedControl)
+{
+    const std::string log = testutil::ExeFolder() + "\\occache-calls.txt";
+    ::DeleteFileA(log.c_str());
+    ::SetEnvironmentVariableA("ZELTO_OCCACHE_LOG", log.c_str());
+    Install("Cached", "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A);
+    CControlCache cache;
+    ASSERT_NE(nullptr, cache.RemoveControlByName()) << "the stand-in library beside the program";
+    UninstallRequest request;
+    request.removeControl = cache.RemoveControlByName();
+    request.items = {"Cached"};
+    EXPECT_EQ(1u, RunUninstall(request));
+    EXPECT_EQ(m_dir + "\\ZeltoTestCtl.dll|" + TEST_CLSID_A + "|(null)|1|1\r\n", testutil::ReadWholeFile(log));
+    ::DeleteFileA(log.c_str());
 }
 
 TEST(ForceDelete, RetriesOnlyWhileTheFileIsInUse)
