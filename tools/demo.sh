@@ -19,12 +19,21 @@ trap 'python3 "$here/content_server.py" stop --state "$state"' EXIT
 http_proxy="http://127.0.0.1:$(cat "$state/port")"
 export http_proxy
 
+# Start from a machine without the sample components, so the demo installs.
+ombrix="$WINEPREFIX/drive_c/Program Files (x86)/Zelto/Ombrix"
+rm -f "$ombrix/ZeltoTestCtl.dll" "$ombrix/ZeltoTestCtl2.dll"
+zreg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZeltoSetup' /f >/dev/null
+cat > "$state/rules.json" <<'JSON'
+{"cc.zelto.com/cc": {"body": "ok"}, "static.zelto.com/app/logrd.qrv": {"body": "ok"},
+ "static.zelto.com/app/conf/confExposure.xml": {"body": "<OmbrixConf/>"}}
+JSON
+
 # Full trace in the log beside the program.
 zreg add 'HKLM\Software\QRV Corporation' /v ZeltoSetupLog /t REG_DWORD /d 2 /f >/dev/null
 rm -f "$bin/ZeltoOmbrix.log"
 
 echo "== ZeltoSetup.exe -w <driver window> -x '$doc'"
-"$here/wine-run.sh" "$bin/tools/driver/ZeltoDriver.exe" --timeout 120 --press 1 --press 1 -- "$exe" -x "$doc" \
+"$here/wine-run.sh" "$bin/tools/driver/ZeltoDriver.exe" --timeout 120 --hold 1500 --press 1 -- "$exe" -x "$doc" \
   | iconv -f CP949 -t UTF-8
 echo "== requests the content server received"
 python3 -c 'import json,sys; [print(" ", json.loads(l)["url"]) for l in open(sys.argv[1])]' "$state/requests.jsonl" 2>/dev/null

@@ -3,7 +3,7 @@
 // window receives and which windows the program shows:
 //
 //   STARTED pid=<pid>
-//   STATUS <code> <lParam as 0x%08X> [window="<class of that window>"]
+//   STATUS <code> <lParam as 0x%08X> [window="<class>" for status 20, whose lParam is a window]
 //   DIALOG_CLOSED
 //   WINDOW <hwnd> class="<class>" title="<title>" text="<message box text>" ids=<control ids>
 //   PRESS <id> <hwnd>
@@ -37,7 +37,7 @@ LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
     if (msg == UM_SETUP_STATUS) {
         char cls[128] = "";
         HWND target = reinterpret_cast<HWND>(lParam);
-        if (lParam && ::IsWindow(target)) ::GetClassNameA(target, cls, sizeof(cls));
+        if (wParam == 20 && lParam && ::IsWindow(target)) ::GetClassNameA(target, cls, sizeof(cls));
         if (cls[0]) std::printf("STATUS %d 0x%08lX window=\"%s\"\n", static_cast<int>(wParam),
                                 static_cast<unsigned long>(lParam), cls);
         else std::printf("STATUS %d 0x%08lX\n", static_cast<int>(wParam), static_cast<unsigned long>(lParam));
