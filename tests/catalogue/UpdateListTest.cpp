@@ -165,6 +165,10 @@ TEST_F(UpdateListTest, PresentLoadableMainFileMakesAnUpdateRun)
     clsid = clsid.substr(1, clsid.size() - 2);
     std::string file = File("ZeltoTestCtl.dll", "<CLASSID>" + clsid + "</CLASSID><MAINFILE>1</MAINFILE>");
 
+    // The class of the test component is not registered (an earlier demo
+    // run may have registered its installed copy).
+    CRegKey classes;
+    if (classes.Open(HKEY_CLASSES_ROOT, "CLSID") == ERROR_SUCCESS) classes.RecurseDeleteKey(TEST_CLSID_A);
     Read("<UPDATEITEM>" + file + "</UPDATEITEM>");
     EXPECT_EQ(0, CUpdateInfoMgr::GetInstance()->GetUpdateMode()) << "present but not registered";
 
