@@ -155,14 +155,8 @@ BOOL CDlgDownload::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& re
         ::EndPaint(m_hWnd, &ps);
         return TRUE;
     }
-    case WM_ERASEBKGND:
-        result = 1;
-        return TRUE;
-    case WM_LBUTTONDOWN:
-        skin::DragIfInside(m_hWnd, lParam, kWidth, kHeight);
-        return TRUE;
     default:
-        return FALSE;
+        return skin::HandleFrameInput(m_hWnd, msg, lParam, kWidth, kHeight, result);
     }
 }
 

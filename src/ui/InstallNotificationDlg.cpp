@@ -187,19 +187,12 @@ BOOL CInstallNotificationDlg::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, 
         result = 0;
         return TRUE;
     }
-    case WM_ERASEBKGND:
-        result = 1;
-        return TRUE;
     case WM_CTLCOLORSTATIC: {
         ::SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
         result = reinterpret_cast<LRESULT>(m_brush.get());
         return TRUE;
     }
-    case WM_LBUTTONDOWN:
-        skin::DragIfInside(m_hWnd, lParam, kWidth, kHeight);
-        result = 0;
-        return TRUE;
     default:
-        return FALSE;
+        return skin::HandleFrameInput(m_hWnd, msg, lParam, kWidth, kHeight, result);
     }
 }

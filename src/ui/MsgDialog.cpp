@@ -17,28 +17,16 @@ void PlaceButton(CxSkinButton& button, HWND dialog, int id, int x, int y, int w,
     button.SetSkin(skin, 1, FALSE, 0);
 }
 
-// Paint, drag and close handling both dialogs share.
+// Paint and drag handling both dialogs share.
 BOOL HandleFrameMessage(HWND wnd, const CKWB_UI_Drawer& drawer, UINT msg, LPARAM lParam, LRESULT& result)
 {
-    switch (msg) {
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(wnd, &ps);
-        drawer.Draw(dc);
-        ::EndPaint(wnd, &ps);
-        result = 0;
-        return TRUE;
-    }
-    case WM_ERASEBKGND:
-        result = 1;
-        return TRUE;
-    case WM_LBUTTONDOWN:
-        skin::DragIfInside(wnd, lParam, kWidth, kHeight);
-        result = 0;
-        return TRUE;
-    default:
-        return FALSE;
-    }
+    if (msg != WM_PAINT) return skin::HandleFrameInput(wnd, msg, lParam, kWidth, kHeight, result);
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(wnd, &ps);
+    drawer.Draw(dc);
+    ::EndPaint(wnd, &ps);
+    result = 0;
+    return TRUE;
 }
 
 }  // namespace

@@ -40,4 +40,18 @@ bool DragIfInside(HWND wnd, LPARAM point, int width, int height)
     return true;
 }
 
+BOOL HandleFrameInput(HWND wnd, UINT msg, LPARAM lParam, int width, int height, LRESULT& result)
+{
+    if (msg == WM_ERASEBKGND) {
+        result = 1;
+        return TRUE;
+    }
+    if (msg == WM_LBUTTONDOWN) {
+        DragIfInside(wnd, lParam, width, height);
+        result = 0;
+        return TRUE;
+    }
+    return FALSE;
+}
+
 }  // namespace skin
