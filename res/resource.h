@@ -16,6 +16,8 @@
 #define IDS_INSTALL_FAILED      61208
 #define IDS_UNPACKING           61213
 #define IDS_DOWNLOADING         61214
+#define IDS_INSTALLED_CONTROLS  61204
+#define IDS_SELECT_ONE          61217
 
 // Bitmaps
 #define IDB_BTN_REMOVE          138
@@ -46,15 +48,23 @@
 
 // Dialogs
 #define IDD_DOWNLOAD            130
+#define IDD_UNINSTALL_LIST      131
 #define IDD_INSTALL_NOTIFY      136
+#define IDD_UNINSTALL_WIZARD    137
+#define IDD_UNINSTALL_START     138
+#define IDD_UNINSTALL_END       139
 #define IDD_MSG_DIALOG          169
 #define IDD_MSG_CONFIRM         170
 
 // Controls
 #define IDC_PROGRESS            1000
+#define IDC_ITEM_LIST           1002
 #define IDC_CHECK_STARTPAGE     1009
 #define IDC_CHECK_NOSHOW        1010
+#define IDC_WIZARD_NEXT         1012
+#define IDC_WIZARD_BACK         1013
 #define IDC_INFO                1013
 #define IDC_NOTIFY_CLOSE        1014
 #define IDC_QUESTION            1015
+#define IDC_WIZARD_CLOSE        1016
 #define IDC_CLOSE               1017

@@ -2,7 +2,15 @@
 # Creates the private Wine prefix once (about 20 s) and prepares it for tests.
 set -eu
 source "$(dirname "$0")/wine-env.sh"
-if [ -f "$WINEPREFIX/.zelto-ready" ]; then exit 0; fi
+# The browser's control cache library is not part of Wine: the tests' stand-in
+# (it records its calls) goes where the program loads it from, the 32-bit
+# system folder.
+install_control_cache() {
+  local stand_in=$ZELTO_BUILD/win/tests/uninstall/OCCACHE.dll sys=$WINEPREFIX/drive_c/windows/syswow64
+  [ -d "$sys" ] || sys=$WINEPREFIX/drive_c/windows/system32
+  if [ -f "$stand_in" ] && [ -d "$sys" ]; then cp -u "$stand_in" "$sys/occache.dll"; fi
+}
+if [ -f "$WINEPREFIX/.zelto-ready" ]; then install_control_cache; exit 0; fi
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 echo "wine-prefix: creating $WINEPREFIX"
@@ -16,4 +24,5 @@ for d in "$WINEPREFIX"/drive_c/users/*/{Desktop,Documents,Downloads,Music,Pictur
   if [ -L "$d" ]; then rm -f "$d"; mkdir -p "$d"; fi
 done
 LC_ALL=ko_KR.UTF-8 wineserver -w
+install_control_cache
 touch "$WINEPREFIX/.zelto-ready"

@@ -4,6 +4,7 @@
 
 #include "install/DlgDownload.h"
 #include "sys/FrameWindow.h"
+#include "uninstall/UnInstallWizard.h"
 
 class CMainFrame : public CFrameWindow {
 public:
@@ -11,6 +12,7 @@ public:
 
     int m_bUninstallMode = 0;
     CDlgDownload m_dlgDownload;   // the install progress window (install mode)
+    CUnInstallWizard m_wizard;    // the uninstall wizard (uninstall mode)
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

@@ -23,8 +23,12 @@ LRESULT CMainFrame::OnStart()
 
     if (m_bUninstallMode) {
         ::ShowWindow(m_hWnd, SW_SHOW);
-        // The uninstall wizard takes the run from here once it exists.
-        ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+        if (m_wizard.GetSafeHwnd()) m_wizard.DestroyWindow();
+        if (!m_wizard.Create(m_hWnd)) {
+            ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+            return 0;
+        }
+        ::PostMessageA(m_wizard.GetSafeHwnd(), UM_START_INSTALL, 0, 0);
         return 0;
     }
 
@@ -60,10 +64,13 @@ LRESULT CMainFrame::OnStart()
 
 LRESULT CMainFrame::OnUninstallDone()
 {
+    if (m_bUninstallMode && m_wizard.GetSafeHwnd())
+        ::PostMessageA(m_wizard.GetSafeHwnd(), UM_UNINSTALL_DONE, 0, 0);
     return 0;
 }
 
-LRESULT CMainFrame::OnUninstallRunning(WPARAM)
+LRESULT CMainFrame::OnUninstallRunning(WPARAM running)
 {
-    return 0;
+    if (!m_wizard.GetSafeHwnd()) return 0;
+    return ::SendMessageA(m_wizard.GetSafeHwnd(), UM_UNINSTALL_RUNNING, running, 0);
 }

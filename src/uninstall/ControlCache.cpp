@@ -1,8 +1,14 @@
 #include "uninstall/ControlCache.h"
 
+#include "app/Log.h"
+
 CControlCache::CControlCache() : m_hLibrary(::LoadLibraryA("OCCACHE.DLL"))
 {
-    if (m_hLibrary)
-        m_pRemove = reinterpret_cast<RemoveControlByNameFn>(
-            reinterpret_cast<void*>(::GetProcAddress(m_hLibrary.get(), "RemoveControlByName")));
+    if (!m_hLibrary) {
+        WriteLog(2, "OCCACHE.DLL hMod == NULL");
+        return;
+    }
+    m_pRemove = reinterpret_cast<RemoveControlByNameFn>(
+        reinterpret_cast<void*>(::GetProcAddress(m_hLibrary.get(), "RemoveControlByName")));
+    if (!m_pRemove) WriteLog(2, "GetProcAddress RemoveControlByName == NULL");
 }

@@ -10,9 +10,16 @@
 //   EXIT <code>  |  TIMEOUT
 //   PEAK <peak working set of the program in bytes>
 //
-// Usage: ZeltoDriver [--timeout S] [--hold MS] [--press ID]... [--no-w] -- program [args...]
-//   --press ID  clicks button ID in the next new window that has it (in order)
-//   --hold MS   waits this long after a window appears before pressing (for screenshots)
+//   WAIT <step> <hwnd>   (a step found its window; it acts after the hold)
+//
+// Usage: ZeltoDriver [--timeout S] [--hold MS] [step]... [--no-w] -- program [args...]
+// Steps, carried out in order, each after the hold:
+//   --press ID  clicks button ID in the next new window that has it
+//   --again ID  clicks button ID again in the latest window of an earlier step
+//               that still has it, once the button is enabled
+//   --tick ROW  clicks the text of row ROW of the list view 1002 in that
+//               window (the wizard's list page ticks a row that way)
+//   --hold MS   waits this long before each step (for screenshots)
 //   --no-w      does not add "-w <window>"
 // Exit code: the program's exit code, 3 when the time limit ended it, 2 for usage errors.
 #include <windows.h>
@@ -31,6 +38,54 @@ const UINT UM_SETUP_STATUS = WM_USER + 2;
 const UINT UM_SETUP_DIALOG_CLOSED = WM_USER + 3;
 
 DWORD g_childPid = 0;
+
+struct Step {
+    enum Kind { PRESS, AGAIN, TICK } kind;
+    int value;
+};
+
+struct ControlSearch {
+    int id;
+    HWND found;
+};
+
+BOOL CALLBACK FindControl(HWND child, LPARAM param)
+{
+    auto* search = reinterpret_cast<ControlSearch*>(param);
+    if (::GetDlgCtrlID(child) == search->id && ::IsWindowVisible(child)) {
+        search->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A visible control with this id anywhere inside the window (pages are
+// child dialogs of the wizard).
+HWND FindDescendant(HWND wnd, int id)
+{
+    ControlSearch search = {id, nullptr};
+    ::EnumChildWindows(wnd, &FindControl, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Clicks the text of a list view row of another process: the row's
+// rectangle is read through memory lent in that process.
+bool ClickListRow(HANDLE process, HWND list, int row)
+{
+    void* remote = ::VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+    if (!remote) return false;
+    RECT rect = {};
+    rect.left = 2;   // LVIR_LABEL: the row's text
+    ::WriteProcessMemory(process, remote, &rect, sizeof(rect), nullptr);
+    bool ok = ::SendMessageA(list, 0x1000 + 14 /* LVM_GETITEMRECT */, row, reinterpret_cast<LPARAM>(remote)) &&
+              ::ReadProcessMemory(process, remote, &rect, sizeof(rect), nullptr);
+    ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    if (!ok) return false;
+    LPARAM point = MAKELPARAM(rect.left + 8, (rect.top + rect.bottom) / 2);
+    ::PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    ::PostMessageA(list, WM_LBUTTONUP, 0, point);
+    return true;
+}
 
 LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
@@ -116,7 +171,8 @@ void DescribeWindow(HWND wnd)
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: ZeltoDriver [--timeout S] [--hold MS] [--press ID]... [--no-w] -- program [args...]\n");
+    std::fprintf(stderr, "usage: ZeltoDriver [--timeout S] [--hold MS] [--press ID | --again ID | --tick ROW]... [--no-w] -- "
+                         "program [args...]\n");
     return 2;
 }
 
@@ -128,14 +184,16 @@ int main(int argc, char** argv)
     double timeoutSeconds = 60;
     DWORD holdMs = 0;
     bool addWindow = true;
-    std::vector<int> presses;
+    std::vector<Step> steps;
     int i = 1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--") { ++i; break; }
         if (a == "--timeout" && i + 1 < argc) timeoutSeconds = std::atof(argv[++i]);
         else if (a == "--hold" && i + 1 < argc) holdMs = static_cast<DWORD>(std::atoi(argv[++i]));
-        else if (a == "--press" && i + 1 < argc) presses.push_back(std::atoi(argv[++i]));
+        else if (a == "--press" && i + 1 < argc) steps.push_back({Step::PRESS, std::atoi(argv[++i])});
+        else if (a == "--again" && i + 1 < argc) steps.push_back({Step::AGAIN, std::atoi(argv[++i])});
+        else if (a == "--tick" && i + 1 < argc) steps.push_back({Step::TICK, std::atoi(argv[++i])});
         else if (a == "--no-w") addWindow = false;
         else return Usage();
     }
@@ -169,9 +227,10 @@ int main(int argc, char** argv)
 
     const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutSeconds * 1000);
     std::set<HWND> seen;
-    size_t nextPress = 0;
-    HWND pending = nullptr;      // the window waiting for its press
-    ULONGLONG pressAt = 0;
+    std::vector<HWND> stepWindows;   // the window of every step so far
+    size_t nextStep = 0;
+    HWND pending = nullptr;          // the window of the next step, waiting for the hold
+    ULONGLONG pressAt = 0, lastActionAt = 0;
     bool finished = false, timedOut = false;
     SIZE_T peak = 0;   // read while the program runs: an ended process may report nothing
     auto samplePeak = [&] {
@@ -179,6 +238,16 @@ int main(int argc, char** argv)
         counters.cb = sizeof(counters);
         if (::GetProcessMemoryInfo(pi.hProcess, &counters, sizeof(counters)) && counters.PeakWorkingSetSize > peak)
             peak = counters.PeakWorkingSetSize;
+    };
+    auto schedule = [&](HWND wnd) {
+        pending = wnd;
+        pressAt = ::GetTickCount64() + holdMs;
+        std::printf("WAIT %d 0x%08lX\n", static_cast<int>(nextStep),
+                    static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(wnd)));
+    };
+    // The control a step acts on inside its window.
+    auto target = [&](const Step& step, HWND wnd) -> HWND {
+        return FindDescendant(wnd, step.kind == Step::TICK ? 1002 : step.value);
     };
 
     while (!finished) {
@@ -193,19 +262,40 @@ int main(int argc, char** argv)
         for (HWND wnd : scan.found) {
             if (!seen.insert(wnd).second) continue;
             DescribeWindow(wnd);
-            if (!pending && nextPress < presses.size() && ::GetDlgItem(wnd, presses[nextPress])) {
-                pending = wnd;
-                pressAt = ::GetTickCount64() + holdMs;
+            if (!pending && nextStep < steps.size() && steps[nextStep].kind == Step::PRESS &&
+                ::GetDlgItem(wnd, steps[nextStep].value))
+                schedule(wnd);
+        }
+        // Steps that act again on the window of an earlier step.
+        // The last action is given time to take effect (a removal disables
+        // the buttons until it ends) before the window is looked at again.
+        if (!pending && nextStep < steps.size() && steps[nextStep].kind != Step::PRESS &&
+            ::GetTickCount64() >= lastActionAt + 300) {
+            for (auto it = stepWindows.rbegin(); it != stepWindows.rend(); ++it) {
+                HWND control = ::IsWindow(*it) ? target(steps[nextStep], *it) : nullptr;
+                if (control && ::IsWindowEnabled(control)) { schedule(*it); break; }
             }
         }
         if (pending && ::GetTickCount64() >= pressAt) {
-            int id = presses[nextPress++];
-            if (::IsWindow(pending)) {
-                std::printf("PRESS %d 0x%08lX\n", id, static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(pending)));
-                ::PostMessageA(pending, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                               reinterpret_cast<LPARAM>(::GetDlgItem(pending, id)));
+            const Step step = steps[nextStep];
+            HWND control = ::IsWindow(pending) ? target(step, pending) : nullptr;
+            if (control && step.kind != Step::PRESS && !::IsWindowEnabled(control)) {
+                pending = nullptr;   // went disabled during the hold: waits for it again
+            } else {
+                ++nextStep;
+                lastActionAt = ::GetTickCount64();
+                const unsigned long hwnd = static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(pending));
+                if (control && step.kind == Step::TICK) {
+                    std::printf("TICK %d 0x%08lX\n", step.value, hwnd);
+                    if (!ClickListRow(pi.hProcess, control, step.value)) std::printf("ERROR no row %d\n", step.value);
+                } else if (control) {
+                    std::printf("PRESS %d 0x%08lX\n", step.value, hwnd);
+                    ::PostMessageA(::GetParent(control), WM_COMMAND, MAKEWPARAM(step.value, BN_CLICKED),
+                                   reinterpret_cast<LPARAM>(control));
+                }
+                stepWindows.push_back(pending);
+                pending = nullptr;
             }
-            pending = nullptr;
         }
         if (::GetTickCount64() > deadline) { timedOut = true; break; }
     }
