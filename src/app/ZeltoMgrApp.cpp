@@ -2,9 +2,14 @@
 
 #include "catalogue/UpdateInfoMgr.h"
 
+#include <commctrl.h>
+
 BOOL CZeltoMgrApp::InitInstance()
 {
     m_pOle = std::make_unique<zelto::ScopedOleInit>();
+    // The progress bar and the wizard's item list.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
+    ::InitCommonControlsEx(&controls);
     // Either library may be missing; nothing is reported.
     m_hRichEd32.reset(::LoadLibraryA("RichEd32.dll"));
     m_hRichEd20.reset(::LoadLibraryA("RichEd20.dll"));

@@ -1,6 +1,8 @@
 #include "uninstall/DlgUninstall.h"
 
 #include "app/Messages.h"
+#include "install/ItemInstallation.h"
+#include "sys/RegKey.h"
 #include "sys/Strings.h"
 #include "sys/Util.h"
 #include "ui/MsgDialog.h"
@@ -80,6 +82,7 @@ void CDlgUninstall::Activate(BOOL shown)
     if (ListView_GetItemCount(m_hList) == 0) {
         std::vector<std::string> names;
         if (!ListRecordedItems(names)) {
+            ::ShowWindow(m_hWnd, SW_HIDE);   // the program closes without the list
             CloseProgram();
             return;
         }
@@ -134,6 +137,18 @@ DWORD CDlgUninstall::RunWorker(UninstallRequest& request)
     return code;
 }
 
+void CDlgUninstall::DropRemovedRows()
+{
+    for (int i = ListView_GetItemCount(m_hList) - 1; i >= 0; --i) {
+        char name[MAX_PATH] = "";
+        ListView_GetItemText(m_hList, i, 0, name, sizeof(name));
+        CRegKey record;
+        if (record.Open(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\" + name).c_str(), KEY_READ) ==
+            ERROR_FILE_NOT_FOUND)
+            ListView_DeleteItem(m_hList, i);
+    }
+}
+
 BOOL CDlgUninstall::OnRemove()
 {
     const std::vector<std::string> ticked = TickedItems();
@@ -151,7 +166,11 @@ BOOL CDlgUninstall::OnRemove()
     if (m_hMainWnd) ::SendMessageA(m_hMainWnd, UM_UNINSTALL_RUNNING, 0, 0);
     const DWORD code = RunWorker(request);
     if (m_hMainWnd && ::IsWindow(m_hMainWnd)) ::SendMessageA(m_hMainWnd, UM_UNINSTALL_RUNNING, 1, 0);
-    if (code != 1) return FALSE;   // stays on the list page
+    if (code != 1) {
+        // Stays on the list page, which shows what is still installed.
+        DropRemovedRows();
+        return FALSE;
+    }
     if (m_hMainWnd) ::PostMessageA(m_hMainWnd, UM_UNINSTALL_DONE, 0, 0);
     ::ShowWindow(m_hWnd, SW_HIDE);
     return TRUE;

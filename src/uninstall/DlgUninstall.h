@@ -35,6 +35,9 @@ protected:
 
 private:
     void InsertRow(const std::string& name);
+    // After a removal that stopped part-way: the rows of the items whose
+    // records are gone leave the list, so that a new try finds the rest.
+    void DropRemovedRows();
     // Runs the worker and waits for it, dispatching messages; its exit code.
     DWORD RunWorker(struct UninstallRequest& request);
 

@@ -8,8 +8,9 @@
 bool ListRecordedItems(std::vector<std::string>& names)
 {
     CRegKey root;
-    if (root.Open(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, KEY_ENUMERATE_SUB_KEYS) != ERROR_SUCCESS) {
-        WriteLog(1, "[OnDialogStart] RegOpenKeyEx Failed, Error Code = %d", ::GetLastError());
+    const LONG error = root.Open(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, KEY_ENUMERATE_SUB_KEYS);
+    if (error != ERROR_SUCCESS) {
+        WriteLog(1, "[OnDialogStart] RegOpenKeyEx Failed, Error Code = %d", static_cast<int>(error));
         return false;
     }
     for (DWORD index = 0;; ++index) {

@@ -231,5 +231,6 @@ DWORD RunUninstall(UninstallRequest& request)
         WriteLog(2, "Success Uninstall (%s)", item.c_str());
     }
     if (request.allSelected) RemoveCompanion(request.removeControl, stopped);
-    return 1;
+    // An item that could not be removed is not reported as a finished removal.
+    return stopped ? 0 : 1;
 }

@@ -20,8 +20,9 @@ struct UninstallRequest {
     std::vector<std::string> items;
 };
 
-// The worker: 1 when the run went through, 0 when the user declined or a
-// pre-check failed before anything was removed.
+// The worker: 1 when every chosen item was removed; 0 when the user declined
+// or a pre-check failed (nothing removed), or when an item could not be
+// removed (the items before it are gone, it and the later ones stay).
 DWORD RunUninstall(UninstallRequest& request);
 
 BOOL UnregisterFiles(const UninstallFileList& files, RemoveControlByNameFn removeControl);

@@ -150,20 +150,84 @@ TEST_F(UninstallTest, AnItemThatCannotGoKeepsTheEntryAndTheProgram)
     testutil::RegistryValueGuard pending(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
     Install("Removable", "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_B);
     Install("Stuck", "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A);
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\Later").c_str(), "DisplayName", "x");
     // Readable by others, but not deletable while it is open.
     HANDLE held = ::CreateFileA((m_dir + "\\ZeltoTestCtl.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     UninstallRequest request;
     request.allSelected = 1;
-    request.items = {"Removable", "Stuck"};
+    request.items = {"Removable", "Stuck", "Later"};
     testutil::TestLog log(2);
-    EXPECT_EQ(1u, RunUninstall(request));
+    const DWORD started = ::GetTickCount();
+    EXPECT_EQ(0u, RunUninstall(request)) << "not a finished removal";
+    EXPECT_GE(::GetTickCount() - started, 2000u) << "five tries with four pauses of 500 ms";
     ::CloseHandle(held);
     EXPECT_FALSE(RecordExists("\\Removable"));
     EXPECT_TRUE(RecordExists("\\Stuck")) << "its record stays, to be removed next time";
-    EXPECT_TRUE(RecordExists("")) << "the uninstall entry stays with it";
+    EXPECT_TRUE(RecordExists("\\Later")) << "the items after it are not touched";
+    EXPECT_TRUE(RecordExists("")) << "the uninstall entry stays with them";
     EXPECT_TRUE(log.Has("[CDlgUninstall::UninstallFiles] ForceDelete(" + m_dir + "\\ZeltoTestCtl.dll) Failed."));
-    EXPECT_TRUE(log.Has("All Item was uninstalled!"));
+    EXPECT_FALSE(log.Has("Start Uninstall (Later)"));
+    EXPECT_TRUE(log.Has("All Item was uninstalled!")) << "the companion removal still runs";
+    CRegKey key;
+    key.Open(HKEY_LOCAL_MACHINE, kSessionManager, ZELTO_KEY_READ);
+    std::string text(65536, '\0');
+    DWORD size = static_cast<DWORD>(text.size());
+    ::RegQueryValueExA(key.get(), "PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(&text[0]), &size);
+    EXPECT_EQ(std::string::npos, text.find("test_uninstall.exe")) << "the program stays to finish the removal";
+}
+
+TEST_F(UninstallTest, AnItemWithoutFilesGoesByItsRecord)
+{
+    const std::string item = std::string(UNINSTALL_KEY) + "\\Bare";
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, item.c_str(), "DisplayName", "Bare");
+    Install("Kept", "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A);
+    UninstallRequest request;
+    request.items = {"Bare"};
+    EXPECT_EQ(1u, RunUninstall(request));
+    EXPECT_FALSE(RecordExists("\\Bare"));
+    EXPECT_TRUE(RecordExists("\\Kept"));
+    EXPECT_TRUE(g_removed.empty());
+}
+
+// The browser's permission keys for a removed control, by browser version:
+// 6 keeps both, 7 deletes the pre-approval, 8 also the statistics key; the
+// control cache is asked in every case.
+TEST_F(UninstallTest, PermissionKeysByBrowserVersion)
+{
+    testutil::RegistryValueGuard ie(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Internet Explorer\\Version Vector", "IE");
+    const std::string preApproved = std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\PreApproved\\") + TEST_CLSID_A;
+    const std::string stats = std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\Stats\\") + TEST_CLSID_A;
+    auto exists = [](HKEY root, const std::string& path) {
+        CRegKey key;
+        return key.Open(root, path.c_str(), ZELTO_KEY_READ) == ERROR_SUCCESS;
+    };
+    struct Case { const char* version; bool preApprovedStays, statsStays; };
+    for (const Case& c : {Case{"6.0", true, true}, Case{"7.0", false, true}, Case{"8.0", false, false}}) {
+        SCOPED_TRACE(c.version);
+        CUtil::SetProfileString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Internet Explorer\\Version Vector", "IE", c.version);
+        CUtil::InitSystemFolders();
+        Install("Control", "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A);
+        // Whatever the install wrote, both keys are there before the removal.
+        CUtil::SetProfileString(HKEY_LOCAL_MACHINE, preApproved.c_str(), "", "");
+        CUtil::SetProfileString(HKEY_CURRENT_USER, (stats + "\\iexplore").c_str(), "Count", "1");
+        g_removed.clear();
+        UninstallRequest request;
+        request.removeControl = &RecordRemoval;
+        request.items = {"Control"};
+        EXPECT_EQ(1u, RunUninstall(request));
+        EXPECT_EQ(c.preApprovedStays, exists(HKEY_LOCAL_MACHINE, preApproved));
+        EXPECT_EQ(c.statsStays, exists(HKEY_CURRENT_USER, stats));
+        EXPECT_EQ(1u, g_removed.size());
+        EXPECT_FALSE(Registered(TEST_CLSID_A));
+        CRegKey parent;
+        if (parent.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\PreApproved") == ERROR_SUCCESS)
+            parent.RecurseDeleteKey(TEST_CLSID_A);
+        CRegKey statsParent;
+        if (statsParent.Open(HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\Stats") == ERROR_SUCCESS)
+            statsParent.RecurseDeleteKey(TEST_CLSID_A);
+    }
+    CUtil::InitSystemFolders();
 }
 
 TEST_F(UninstallTest, TheControlCacheLibraryGetsEachRemovedControl)
