@@ -1,6 +1,7 @@
 """Helpers for the whole-program scenarios: run ZeltoSetup.exe through the
 driver under Wine, read the registry, the log and the screen."""
 import os
+import re
 import subprocess
 import time
 import unittest
@@ -55,12 +56,18 @@ def _field(line, name):
     return "".join(out)
 
 
-def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=True, env=None):
+def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=True, env=None, on_wait=None):
     """Runs the program with args through the driver; returns a DriverRun.
-    on_window(run, window) is called as each new window is reported."""
+    presses: button ids (pressed in the next new window that has them) or
+    ("again", id) / ("tick", row) steps on the window of an earlier step.
+    on_window(run, window) is called as each new window is reported,
+    on_wait(run, step) when a step found its window and holds."""
     cmd = [RUNNER, DRIVER, "--timeout", str(timeout), "--hold", str(hold_ms)]
     for p in presses:
-        cmd += ["--press", str(p)]
+        if isinstance(p, tuple):
+            cmd += ["--" + p[0], str(p[1])]
+        else:
+            cmd += ["--press", str(p)]
     if not add_w:
         cmd.append("--no-w")
     cmd += ["--", win_path(EXE)] + list(args)
@@ -82,13 +89,19 @@ def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=Tr
             run.dialog_closed += 1
         elif parts[0] == "WINDOW":
             ids = line.rsplit("ids=", 1)[-1]
+            rect = re.search(r" rect=(-?\d+),(-?\d+),(\d+),(\d+) ", line)
             window = {"hwnd": parts[1], "class": _field(line, "class"), "title": _field(line, "title"),
-                      "text": _field(line, "text"), "ids": [int(x) for x in ids.split(",") if x]}
+                      "text": _field(line, "text"), "ids": [int(x) for x in ids.split(",") if x],
+                      "rect": tuple(int(v) for v in rect.groups()) if rect else None}
             run.windows.append(window)
             if on_window:
                 on_window(run, window)
         elif parts[0] == "PRESS":
             run.presses.append(int(parts[1]))
+        elif parts[0] == "TICK":
+            run.presses.append(("tick", int(parts[1])))
+        elif parts[0] == "WAIT" and on_wait:
+            on_wait(run, int(parts[1]))
         elif parts[0] == "EXIT":
             run.exit_code = int(parts[1])
         elif parts[0] == "TIMEOUT":
@@ -127,6 +140,17 @@ def read_log():
 def clear_log():
     if os.path.exists(LOG):
         os.remove(LOG)
+
+
+def screenshot_window(name, rect):
+    """Saves the screen cropped to rect (x, y, w, h) as <name>.png."""
+    full = screenshot(name + "-screen")
+    path = os.path.join(SHOTS, name + ".png")
+    x, y, w, h = rect
+    subprocess.run(["/usr/bin/convert", full, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", path],
+                   check=True, timeout=30)
+    os.remove(full)
+    return path
 
 
 def screenshot(name):

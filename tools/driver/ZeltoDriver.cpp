@@ -5,7 +5,7 @@
 //   STARTED pid=<pid>
 //   STATUS <code> <lParam as 0x%08X> [window="<class>" for status 20, whose lParam is a window]
 //   DIALOG_CLOSED
-//   WINDOW <hwnd> class="<class>" title="<title>" text="<message box text>" ids=<control ids>
+//   WINDOW <hwnd> class="<class>" title="<title>" text="<message box text>" rect=<x,y,w,h> ids=<control ids>
 //   PRESS <id> <hwnd>
 //   EXIT <code>  |  TIMEOUT
 //   PEAK <peak working set of the program in bytes>
@@ -164,9 +164,12 @@ void DescribeWindow(HWND wnd)
     ::EnumChildWindows(wnd, &CollectChildIds, reinterpret_cast<LPARAM>(&ids));
     std::string idList;
     for (int id : ids) idList += (idList.empty() ? "" : ",") + std::to_string(id);
-    std::printf("WINDOW 0x%08lX class=\"%s\" title=\"%s\" text=\"%s\" ids=%s\n",
+    RECT rect = {};
+    ::GetWindowRect(wnd, &rect);
+    std::printf("WINDOW 0x%08lX class=\"%s\" title=\"%s\" text=\"%s\" rect=%ld,%ld,%ld,%ld ids=%s\n",
                 static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(wnd)), cls, Printable(title).c_str(),
-                Printable(text).c_str(), idList.c_str());
+                Printable(text).c_str(), rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                idList.c_str());
 }
 
 int Usage()
