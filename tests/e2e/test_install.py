@@ -1,36 +1,79 @@
 """Install scenarios on the sample repository, through the driver, the local
 content server and the real test components."""
 import os
+import subprocess
+import time
 import unittest
 
 import zelto_e2e as z
 
-DOC = ("<PARAM><MODE>zeltosetup</MODE><SOURCE>http://down.zelto.com/zelto/zeltosetup/</SOURCE>"
-       "<FORCEDELETE>1</FORCEDELETE><SHOWDLG>1</SHOWDLG><SERVICENAME>cafe</SERVICENAME></PARAM>")
+DOC = z.SAMPLE_DOC
 PING_CTL2 = "http://cc.zelto.com/cc?a=ombrix.install&m=ctl2"
+SAMPLE_XML = os.path.join(z.SOURCE, "tests", "data", "repository", "down.zelto.com", "zelto", "zeltosetup",
+                          "Repository", "zeltosetup", "zeltosetup.xml")
+OVERRIDE_XML = os.path.join(z.CONTENT, "www", "down.zelto.com", "zelto", "zeltosetup", "Repository", "zeltosetup",
+                            "zeltosetup.xml")
+
+
+def publish_older(older):
+    """Serves the sample catalogue with the first control at 1.0.0.4 (older)
+    or the sample as it is (1.0.0.5): files in the content server's www
+    folder shadow the repository's."""
+    if not older:
+        if os.path.exists(OVERRIDE_XML):
+            os.remove(OVERRIDE_XML)
+        return
+    with open(SAMPLE_XML, encoding="euc-kr") as f:
+        text = f.read()
+    text = text.replace("v1005/ZeltoTestCtl.dll", "v1004/ZeltoTestCtl.dll").replace("1,0,0,5", "1,0,0,4")
+    text = text.replace("<VALUE>1.0.0.5</VALUE>", "<VALUE>1.0.0.4</VALUE>")
+    os.makedirs(os.path.dirname(OVERRIDE_XML), exist_ok=True)
+    with open(OVERRIDE_XML, "w", encoding="euc-kr") as f:
+        f.write(text)
+
+
+def crop(path, region):
+    """The pixels of a region of a screenshot."""
+    x, y, w, h = region
+    return subprocess.run(["/usr/bin/convert", path, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", "rgb:-"],
+                          stdout=subprocess.PIPE, check=True, timeout=30).stdout
 
 
 class Install(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         z.set_log_level(2)
-        z.set_rules({"cc.zelto.com/cc": {"body": "ok"}, "static.zelto.com/app/conf/confExposure.xml": {"body": "<OmbrixConf/>"}})
+        z.set_rules(z.SAMPLE_RULES)
 
     @classmethod
     def tearDownClass(cls):
+        publish_older(False)
         z.reset_installation()
         z.set_rules({})
         z.set_log_level(None)
 
-    def test_first_install_then_nothing_to_do(self):
+    def test_first_install_nothing_to_do_then_an_update(self):
+        publish_older(True)
         z.reset_installation()
         z.clear_requests()
         z.clear_log()
-        shots = []
-        def shoot(run, window):
-            shots.append(z.screenshot("install-notification" if 1009 in window["ids"] else "install-progress"))
+        shots = {}
+        windows = {}
 
-        run = z.run_driver(["-x", DOC], presses=[1], hold_ms=600, timeout=90, on_window=shoot)
+        def shoot(run, window):
+            windows[window["hwnd"]] = window
+            if 1000 in window["ids"]:
+                time.sleep(0.3)
+                shots["progress"] = z.screenshot_window("install-progress", window["rect"])
+
+        def shoot_held(name):
+            def wait(run, step):
+                time.sleep(0.5)   # drawn by now; the press comes after the hold
+                shots[name] = z.screenshot_window(name, run.windows[-1]["rect"])
+            return wait
+
+        run = z.run_driver(["-x", DOC], presses=[1], hold_ms=1000, timeout=90, on_window=shoot,
+                           on_wait=shoot_held("install-notification"))
         self.assertFalse(run.timed_out, run.lines)
         codes = run.status_codes()
         self.assertEqual([20, 21, 22], codes[:3], run.lines)
@@ -43,7 +86,8 @@ class Install(unittest.TestCase):
         self.assertTrue(z.reg_value(z.UNINSTALL_KEY + r"\ZeltoTestCtl\ZeltoTestCtl", "FilePath").endswith(
             r"Zelto\Ombrix\ZeltoTestCtl.dll"))
         self.assertIn(PING_CTL2, z.requested_urls(), "the module-install ping of a first installation")
-        self.assertEqual("1.0.0.5", z.reg_value(r"HKCU\Software\QRV Corporation\ZeltoTestCtl", "Installed"),
+        self.assertIn("http://down.zelto.com/zelto/zeltosetup/components/zipped/ZeltoTestCtl2.zip", z.requested_urls())
+        self.assertEqual("1.0.0.4", z.reg_value(r"HKCU\Software\QRV Corporation\ZeltoTestCtl", "Installed"),
                          "the catalogue's ADDREG")
 
         # The same run again: the main control is present and registered, so
@@ -53,6 +97,26 @@ class Install(unittest.TestCase):
         self.assertEqual([20, 21, 22, 40, 100], again.status_codes(), again.lines)
         self.assertNotIn(PING_CTL2, z.requested_urls())
         self.assertIn("[ZeltoSetup][CreateUpdateList] do not need to update file", z.read_log())
+
+        # A newer version of the control is published: an update run, whose
+        # dialog has the update title and button, and no ping.
+        publish_older(False)
+        z.clear_requests()
+
+        update = z.run_driver(["-x", DOC], presses=[1], hold_ms=1000, timeout=90,
+                              on_wait=shoot_held("install-update"))
+        codes = update.status_codes()
+        self.assertEqual([20, 21, 22], codes[:3], update.lines)
+        self.assertIn(30, codes)
+        self.assertEqual([40, 100], codes[-2:], update.lines)
+        self.assertEqual("1.0.0.5", z.reg_value(r"HKCU\Software\QRV Corporation\ZeltoTestCtl", "Installed"))
+        self.assertIn("http://down.zelto.com/zelto/zeltosetup/components/v1005/ZeltoTestCtl.dll", z.requested_urls())
+        self.assertNotIn(PING_CTL2, z.requested_urls())
+        for region, what in (((143, 10, 200, 20), "title"), ((109, 274, 75, 33), "install button")):
+            self.assertNotEqual(crop(shots["install-notification"], region), crop(shots["install-update"], region),
+                                what + " for updates")
+        self.assertEqual(crop(shots["install-notification"], (189, 274, 58, 33)),
+                         crop(shots["install-update"], (189, 274, 58, 33)), "the cancel button is the same")
 
     def test_cancelled_notification_installs_nothing(self):
         z.reset_installation()

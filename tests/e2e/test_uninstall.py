@@ -6,8 +6,6 @@ import unittest
 
 import zelto_e2e as z
 
-DOC = ("<PARAM><MODE>zeltosetup</MODE><SOURCE>http://down.zelto.com/zelto/zeltosetup/</SOURCE>"
-       "<FORCEDELETE>1</FORCEDELETE><SHOWDLG>1</SHOWDLG><SERVICENAME>cafe</SERVICENAME></PARAM>")
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 CLSID = {"ZeltoTestCtl": "{A1B2C3D4-0001-4E5F-8A9B-0C1D2E3F4A51}",
          "ZeltoTestCtl2": "{A1B2C3D4-0002-4E5F-8A9B-0C1D2E3F4A52}"}
@@ -41,7 +39,7 @@ class Uninstall(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         z.set_log_level(2)
-        z.set_rules({"cc.zelto.com/cc": {"body": "ok"}, "static.zelto.com/app/conf/confExposure.xml": {"body": "<OmbrixConf/>"}})
+        z.set_rules(z.SAMPLE_RULES)
 
     @classmethod
     def tearDownClass(cls):
@@ -55,7 +53,7 @@ class Uninstall(unittest.TestCase):
     def test_one_item_then_all(self):
         z.reset_installation()
         z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
-        installed = z.run_driver(["-x", DOC], presses=[1], timeout=90)
+        installed = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1], timeout=90)
         self.assertEqual(100, installed.status_codes()[-1], installed.lines)
         z.reg("add", r"HKCU\SOFTWARE\QRV Corporation", "/v", "NoShowIfUpdate", "/t", "REG_DWORD", "/d", "1", "/f")
         if os.path.exists(CACHE_LOG):

@@ -199,6 +199,14 @@ OMBRIX_DIR = os.path.join(PREFIX_C, "Program Files (x86)", "Zelto", "Ombrix")
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZeltoSetup"
 
 
+# The sample repository's install run and the answers the content server
+# gives to the statistics pings and the options document.
+SAMPLE_DOC = ("<PARAM><MODE>zeltosetup</MODE><SOURCE>http://down.zelto.com/zelto/zeltosetup/</SOURCE>"
+              "<FORCEDELETE>1</FORCEDELETE><SHOWDLG>1</SHOWDLG><SERVICENAME>cafe</SERVICENAME></PARAM>")
+SAMPLE_RULES = {"cc.zelto.com/cc": {"body": "ok"},
+                "static.zelto.com/app/conf/confExposure.xml": {"body": "<OmbrixConf/>"}}
+
+
 def reset_installation():
     """Removes what an install of the sample repository leaves, as on a fresh machine."""
     for name in ("ZeltoTestCtl.dll", "ZeltoTestCtl2.dll"):
