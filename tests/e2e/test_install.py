@@ -55,6 +55,7 @@ class Install(unittest.TestCase):
     def test_first_install_nothing_to_do_then_an_update(self):
         publish_older(True)
         z.reset_installation()
+        z.reg("add", r"HKCU\Software\Microsoft\Internet Explorer\Main", "/v", "Start Page", "/d", "about:blank", "/f")
         z.clear_requests()
         z.clear_log()
         shots = {}
@@ -86,6 +87,10 @@ class Install(unittest.TestCase):
         self.assertTrue(z.reg_value(z.UNINSTALL_KEY + r"\ZeltoTestCtl\ZeltoTestCtl", "FilePath").endswith(
             r"Zelto\Ombrix\ZeltoTestCtl.dll"))
         self.assertIn(PING_CTL2, z.requested_urls(), "the module-install ping of a first installation")
+        self.assertTrue(any("a=gin.mkhome" in url for url in z.requested_urls()),
+                        "the start-page box was ticked: the portal became the start page")
+        self.assertEqual("http://www.zelto.com/", z.reg_value(r"HKCU\Software\Microsoft\Internet Explorer\Main",
+                                                              "Start Page"))
         self.assertIn("http://down.zelto.com/zelto/zeltosetup/components/zipped/ZeltoTestCtl2.zip", z.requested_urls())
         self.assertEqual("1.0.0.4", z.reg_value(r"HKCU\Software\QRV Corporation\ZeltoTestCtl", "Installed"),
                          "the catalogue's ADDREG")

@@ -66,6 +66,7 @@ class StartUp(unittest.TestCase):
         run = z.run_driver(["-x"], presses=[1, 1], timeout=30)
         self.assertFalse(run.timed_out, run.lines)
         self.assertEqual([20, 21, 101], run.status_codes()[:3])
+        self.assertEqual(100, run.status_codes()[-1], "the run goes on with no items")
         self.assertTrue(run.windows[0]["text"].startswith(MSG_NO_CATALOGUE + "\nErrorCode = 1004("), run.windows)
 
     def test_catalogue_that_cannot_be_fetched(self):
@@ -73,15 +74,17 @@ class StartUp(unittest.TestCase):
         run = z.run_driver(["-x", doc], presses=[1, 1], timeout=30)
         self.assertFalse(run.timed_out, run.lines)
         self.assertEqual([20, 21, 101], run.status_codes()[:3])
+        self.assertEqual(100, run.status_codes()[-1], "the run goes on with no items")
         self.assertEqual(MSG_NO_CATALOGUE + "\nErrorCode = 1005(0)", run.windows[0]["text"])
         self.assertIn("[ZeltoSetup][DownloadFile] HttpQueryInfo(http://down.zelto.com/zelto/zeltosetup/Repository/"
                       "nosuchmode/nosuchmode.xml) = 404 ", z.read_log())
 
     def test_uninstall_switch_alone_is_valid(self):
-        run = z.run_driver(["-U"], timeout=30)
+        run = z.run_driver(["-U"], presses=[2], timeout=30)   # the wizard, left with cancel
         self.assertFalse(run.timed_out, run.lines)
-        self.assertEqual([], run.statuses)
-        self.assertFalse([w for w in run.windows if w["class"] == "#32770"], run.lines)
+        self.assertEqual(0, run.exit_code)
+        self.assertEqual([], run.statuses, "uninstall mode posts no status")
+        self.assertEqual([[1012, 2, 1013, 1016]], [w["ids"][:4] for w in run.windows if w["class"] == "#32770"])
 
     def test_log_stays_silent_without_a_level(self):
         z.set_log_level(None)
