@@ -8,7 +8,11 @@ Without a display of its own (under the Xvfb that tools/with-wine.sh starts)
 it presses the buttons itself and saves a screenshot of every screen into
 build/demo/; with a DISPLAY the person at it clicks. It ends by printing the
 statuses the starting window received, what was installed where, what the
-uninstall left, and the screenshots' paths. Run it through `make demo`."""
+uninstall left, and the screenshots' paths. Run it through `make demo`.
+
+DEMO_MODE=<mode> runs another mode of the repository; DEMO_REPOSITORY=<folder>
+serves that folder (laid out <host>/<path>) in front of the bundled one, to
+try a catalogue before publishing it."""
 import os
 import subprocess
 import sys
@@ -26,6 +30,8 @@ import zelto_e2e as z  # noqa: E402
 
 z.SHOTS = DEMO
 HEADLESS = os.environ.get("ZELTO_HEADLESS") == "1"
+MODE = os.environ.get("DEMO_MODE") or "zeltosetup"
+DOC = z.SAMPLE_DOC.replace("<MODE>zeltosetup</MODE>", "<MODE>%s</MODE>" % MODE)
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 STATUS_NAMES = {20: "install mode begins", 21: "catalogue download", 22: "catalogue reading",
                 30: "download percent", 40: "installation starts", 90: "restart needed, declined",
@@ -88,8 +94,9 @@ def main():
     for name in os.listdir(DEMO):
         if name.endswith(".png"):
             os.remove(os.path.join(DEMO, name))
-    if server("start", "--state", STATE, "--root", os.path.join(ROOT, "tests", "data", "repository"),
-              "--root", os.path.join(BIN, "published")).returncode != 0:
+    roots = [os.path.abspath(os.environ["DEMO_REPOSITORY"])] if os.environ.get("DEMO_REPOSITORY") else []
+    roots += [os.path.join(ROOT, "tests", "data", "repository"), os.path.join(BIN, "published")]
+    if server("start", "--state", STATE, *[arg for root in roots for arg in ("--root", root)]).returncode != 0:
         print("demo: the content server did not start")
         return 1
     with open(os.path.join(STATE, "port")) as f:
@@ -103,10 +110,10 @@ def main():
             "down.zelto.com/zelto/zeltosetup/components/zipped/ZeltoTestCtl2.zip": {"trickle": [32768, 60]}}))
         z.set_log_level(2)
         z.clear_log()
-        print("== install: ZeltoSetup.exe -w <window> -x '%s'" % z.SAMPLE_DOC)
+        print("== install: ZeltoSetup.exe -w <window> -x '%s'" % DOC)
         if not HEADLESS:
             print("   (the windows are on your display: answer them)")
-        install, install_shots = run_program(["-x", z.SAMPLE_DOC], [1],
+        install, install_shots = run_program(["-x", DOC], [1],
                                              {0: "1-install-notification", "progress": "2-install-progress"})
         print("   statuses the starting window received:")
         last = None
