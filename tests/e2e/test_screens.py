@@ -79,16 +79,12 @@ class NotificationScreens(unittest.TestCase):
         z.reg("add", key, "/v", "Publisher", "/d", "QRV Corporation", "/f")
         shots = []
 
-        def shoot(run, window):
-            if 1009 in window["ids"]:
-                full = z.screenshot("notification-update-screen")
-                path = os.path.join(z.SHOTS, "notification-update.png")
-                subprocess.run(["/usr/bin/convert", full, "-trim", "+repage", path], check=True, timeout=30)
-                os.remove(full)
-                shots.append(path)
+        def shoot(run, step):
+            time.sleep(0.5)   # drawn by now; the press comes after the hold
+            shots.append(z.screenshot_window("notification-update", run.windows[-1]["rect"]))
 
         try:
-            run = z.run_driver(["-x", DOC], presses=[2], hold_ms=800, timeout=90, on_window=shoot)
+            run = z.run_driver(["-x", DOC], presses=[2], hold_ms=1000, timeout=90, on_wait=shoot)
         finally:
             z.reg("delete", key, "/f")
             z.reset_installation()
