@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/Log.h"
+#include "sys/RegKey.h"
 
 #include <windows.h>
 
@@ -11,6 +12,12 @@
 #include <vector>
 
 namespace testutil {
+
+// Deletes the program's whole uninstall entry with its item records.
+inline void RemoveUninstallEntry()
+{
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZeltoSetup");
+}
 
 inline std::string ExeFolder()
 {

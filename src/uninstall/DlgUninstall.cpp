@@ -1,8 +1,6 @@
 #include "uninstall/DlgUninstall.h"
 
 #include "app/Messages.h"
-#include "install/ItemInstallation.h"
-#include "sys/RegKey.h"
 #include "sys/Strings.h"
 #include "sys/Util.h"
 #include "ui/MsgDialog.h"
@@ -12,6 +10,8 @@
 #include "resource.h"
 
 #include <commctrl.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -75,7 +75,7 @@ void CDlgUninstall::InsertRow(const std::string& name)
 void CDlgUninstall::Activate(BOOL shown)
 {
     if (!shown) {
-        ::ShowWindow(m_hWnd, SW_HIDE);
+        CWizardPage::Activate(FALSE);
         return;
     }
     // Read once: going back and forward again keeps the ticks.
@@ -88,7 +88,14 @@ void CDlgUninstall::Activate(BOOL shown)
         }
         for (const std::string& name : names) InsertRow(name);
     }
-    ::ShowWindow(m_hWnd, SW_SHOW);
+    CWizardPage::Activate(TRUE);
+}
+
+std::string CDlgUninstall::RowText(int row) const
+{
+    char name[MAX_PATH] = "";
+    ListView_GetItemText(m_hList, row, 0, name, sizeof(name));
+    return name;
 }
 
 std::vector<std::string> CDlgUninstall::TickedItems() const
@@ -96,10 +103,7 @@ std::vector<std::string> CDlgUninstall::TickedItems() const
     std::vector<std::string> items;
     const int count = ListView_GetItemCount(m_hList);
     for (int i = 0; i < count; ++i) {
-        if (!ListView_GetCheckState(m_hList, i)) continue;
-        char name[MAX_PATH] = "";
-        ListView_GetItemText(m_hList, i, 0, name, sizeof(name));
-        items.push_back(name);
+        if (ListView_GetCheckState(m_hList, i)) items.push_back(RowText(i));
     }
     return items;
 }
@@ -139,13 +143,10 @@ DWORD CDlgUninstall::RunWorker(UninstallRequest& request)
 
 void CDlgUninstall::DropRemovedRows()
 {
+    std::vector<std::string> recorded;
+    if (!ListRecordedItems(recorded)) return;
     for (int i = ListView_GetItemCount(m_hList) - 1; i >= 0; --i) {
-        char name[MAX_PATH] = "";
-        ListView_GetItemText(m_hList, i, 0, name, sizeof(name));
-        CRegKey record;
-        if (record.Open(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\" + name).c_str(), KEY_READ) ==
-            ERROR_FILE_NOT_FOUND)
-            ListView_DeleteItem(m_hList, i);
+        if (std::find(recorded.begin(), recorded.end(), RowText(i)) == recorded.end()) ListView_DeleteItem(m_hList, i);
     }
 }
 

@@ -35,6 +35,7 @@ protected:
 
 private:
     void InsertRow(const std::string& name);
+    std::string RowText(int row) const;
     // After a removal that stopped part-way: the rows of the items whose
     // records are gone leave the list, so that a new try finds the rest.
     void DropRemovedRows();

@@ -3,7 +3,6 @@ content server and the real test components."""
 import os
 import subprocess
 import time
-import unittest
 
 import zelto_e2e as z
 
@@ -39,18 +38,11 @@ def crop(path, region):
                           stdout=subprocess.PIPE, check=True, timeout=30).stdout
 
 
-class Install(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        z.set_log_level(2)
-        z.set_rules(z.SAMPLE_RULES)
-
+class Install(z.SampleScenario):
     @classmethod
     def tearDownClass(cls):
         publish_older(False)
-        z.reset_installation()
-        z.set_rules({})
-        z.set_log_level(None)
+        super().tearDownClass()
 
     def test_first_install_nothing_to_do_then_an_update(self):
         publish_older(True)

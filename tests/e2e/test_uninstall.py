@@ -2,7 +2,6 @@
 removed through the wizard ("-u") one item at a time, with screenshots of
 every page."""
 import os
-import unittest
 
 import zelto_e2e as z
 
@@ -28,25 +27,19 @@ def wizard_run(steps, shots=()):
 
     def wait(run, step):
         if step < len(shots) and shots[step]:
-            rect = wizard["rect"] if step < len(run.presses) + 1 and "notice" not in wizard else wizard.pop("notice")["rect"]
-            z.screenshot_window(shots[step], rect)
+            # The notice while it is up, else the wizard.
+            shown = wizard.pop("notice") if "notice" in wizard else wizard
+            z.screenshot_window(shots[step], shown["rect"])
 
     return z.run_driver(["-u"], presses=steps, hold_ms=700 if shots else 300, timeout=90, add_w=False,
                         on_window=window, on_wait=wait, env={"ZELTO_OCCACHE_LOG": z.win_path(CACHE_LOG)})
 
 
-class Uninstall(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        z.set_log_level(2)
-        z.set_rules(z.SAMPLE_RULES)
-
+class Uninstall(z.SampleScenario):
     @classmethod
     def tearDownClass(cls):
         z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
-        z.reset_installation()
-        z.set_rules({})
-        z.set_log_level(None)
+        super().tearDownClass()
         if os.path.exists(CACHE_LOG):
             os.remove(CACHE_LOG)
 

@@ -207,6 +207,22 @@ SAMPLE_RULES = {"cc.zelto.com/cc": {"body": "ok"},
                 "static.zelto.com/app/conf/confExposure.xml": {"body": "<OmbrixConf/>"}}
 
 
+class SampleScenario(unittest.TestCase):
+    """Scenarios on the sample repository: the full log, the pings and the
+    options document answered; the installation removed afterwards."""
+
+    @classmethod
+    def setUpClass(cls):
+        set_log_level(2)
+        set_rules(SAMPLE_RULES)
+
+    @classmethod
+    def tearDownClass(cls):
+        reset_installation()
+        set_rules({})
+        set_log_level(None)
+
+
 def reset_installation():
     """Removes what an install of the sample repository leaves, as on a fresh machine."""
     for name in ("ZeltoTestCtl.dll", "ZeltoTestCtl2.dll"):

@@ -20,7 +20,7 @@ protected:
         CUtil::InitSystemFolders();
         m_dir = std::string(CUtil::Folders().szProgramFiles) + "\\Zelto Item Test";
         CUtil::CreateRecursiveDirectory(m_dir.c_str());
-        RemoveRecords();
+        testutil::RemoveUninstallEntry();
     }
     void TearDown() override
     {
@@ -31,14 +31,8 @@ protected:
             ::DeleteFileA((CUtil::GetStagingFolder() + "\\" + name).c_str());
         }
         ::RemoveDirectoryA(m_dir.c_str());
-        RemoveRecords();
+        testutil::RemoveUninstallEntry();
         ::CoUninitialize();
-    }
-    static void RemoveRecords()
-    {
-        CRegKey key;
-        if (key.Open(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall") == ERROR_SUCCESS)
-            key.RecurseDeleteKey("ZeltoSetup");
     }
     CUpdateInfo& Stage(CUpdateSet& item, const char* component, const char* name, const char* clsid, int main)
     {

@@ -11,14 +11,8 @@ namespace {
 
 class ItemRecordsTest : public ::testing::Test {
 protected:
-    void SetUp() override { Remove(); }
-    void TearDown() override { Remove(); }
-    static void Remove()
-    {
-        CRegKey key;
-        if (key.Open(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall") == ERROR_SUCCESS)
-            key.RecurseDeleteKey("ZeltoSetup");
-    }
+    void SetUp() override { testutil::RemoveUninstallEntry(); }
+    void TearDown() override { testutil::RemoveUninstallEntry(); }
     static std::string Key(const std::string& sub) { return std::string(UNINSTALL_KEY) + sub; }
 };
 

@@ -31,7 +31,7 @@ protected:
         g_removed.clear();
         m_dir = std::string(CUtil::Folders().szProgramFiles) + "\\Zelto Uninstall Test";
         CUtil::CreateRecursiveDirectory(m_dir.c_str());
-        RemoveRecords();
+        testutil::RemoveUninstallEntry();
     }
     void TearDown() override
     {
@@ -41,14 +41,8 @@ protected:
             ::DeleteFileA(path.c_str());
         }
         ::RemoveDirectoryA(m_dir.c_str());
-        RemoveRecords();
+        testutil::RemoveUninstallEntry();
         ::CoUninitialize();
-    }
-    static void RemoveRecords()
-    {
-        CRegKey key;
-        if (key.Open(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall") == ERROR_SUCCESS)
-            key.RecurseDeleteKey("ZeltoSetup");
     }
     // Installs one item with one registered file, as the install engine does.
     void Install(const char* item, const char* component, const char* name, const char* clsid, int shared = 0)

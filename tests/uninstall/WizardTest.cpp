@@ -105,19 +105,13 @@ protected:
     void SetUp() override
     {
         g_quitCode = -1;
-        RemoveRecords();
+        testutil::RemoveUninstallEntry();
         m_main.m_pWizard = &m_wizard;
     }
     void TearDown() override
     {
         m_wizard.DestroyWindow();
-        RemoveRecords();
-    }
-    static void RemoveRecords()
-    {
-        CRegKey key;
-        if (key.Open(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall") == ERROR_SUCCESS)
-            key.RecurseDeleteKey("ZeltoSetup");
+        testutil::RemoveUninstallEntry();
     }
     // An item record without file entries: the removal deletes the record.
     static void Record(const char* item)
