@@ -1,11 +1,12 @@
 # ZeltoSetup: the two commands that do all set-up on a fresh Debian machine.
 #   make demo   runs the program on the bundled sample under Wine
 #   make test   builds everything and passes every test
-BUILD     := build/win
+BUILD     ?= build/win
+TOOLCHAIN ?= cmake/mingw-i686.cmake
 CMAKE_ARGS ?=
 JOBS      ?= $(shell nproc)
 
-.PHONY: all bootstrap configure build test demo bench fuzz clean distclean
+.PHONY: all bootstrap configure build test demo bench fuzz clean distclean test-here demo-here bench-here
 
 all: build
 
@@ -13,24 +14,38 @@ bootstrap:
 	@bash tools/bootstrap.sh
 
 $(BUILD)/CMakeCache.txt: | bootstrap
-	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) $(CMAKE_ARGS)
 
 configure: bootstrap $(BUILD)/CMakeCache.txt
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+# The tests, the demo and the benchmarks use the build whose programs run
+# under Wine on this machine (tools/wine-arch.sh): build/win, or build/win64
+# where the kernel runs no 32-bit code.
+RUNNABLE = $(MAKE) --no-print-directory $$(bash tools/wine-arch.sh)
+
+test: bootstrap
+	@$(RUNNABLE) test-here
+
+test-here: build
 	FUZZ_SECONDS=30 bash tools/fuzz.sh
 	bash tools/with-wine.sh ctest --test-dir $(BUILD) --output-on-failure
 
 fuzz: bootstrap
 	bash tools/fuzz.sh
 
-demo: build
+demo: bootstrap
+	@$(RUNNABLE) demo-here
+
+demo-here: build
 	bash tools/with-wine.sh bash tools/demo.sh
 
-bench: build
+bench: bootstrap
+	@$(RUNNABLE) bench-here
+
+bench-here: build
 	bash tools/with-wine.sh bash -c 'bash bench/download_bench.sh && bash bench/install_bench.sh'
 
 clean:

@@ -5,7 +5,7 @@
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 source "$here/tools/wine-env.sh"
-bin=${ZELTO_BIN:-$ZELTO_BUILD/win}
+bin=${ZELTO_BIN:-$ZELTO_WIN}
 state="$bin/bench-content"
 runs=${RUNS:-5}
 

@@ -7,7 +7,7 @@
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 source "$here/tools/wine-env.sh"
-bin=${ZELTO_BIN:-$ZELTO_BUILD/win}
+bin=${ZELTO_BIN:-$ZELTO_WIN}
 state="$bin/bench-install"
 rm -rf "$state"
 mkdir -p "$state"
@@ -44,7 +44,8 @@ python3 "$here/tools/content_server.py" start --state "$state" --root "$state/ww
 trap 'python3 "$here/tools/content_server.py" stop --state "$state"' EXIT
 export http_proxy="http://127.0.0.1:$(cat "$state/port")"
 exe="Z:$(echo "$bin/ZeltoSetup.exe" | tr / '\\')"
-bench_dir="$ZELTO_BUILD/wine/drive_c/Program Files (x86)/ZeltoBench"
+pf="Program Files (x86)"; [ "$ZELTO_ARCH" = x86_64 ] && pf="Program Files"
+bench_dir="$ZELTO_BUILD/wine/drive_c/$pf/ZeltoBench"
 
 install_run() {   # mode -> prints "seconds peak"
   rm -rf "$bench_dir"

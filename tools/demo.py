@@ -20,7 +20,7 @@ import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 BUILD = os.environ.get("ZELTO_BUILD") or os.path.join(ROOT, "build")
-BIN = os.environ.get("ZELTO_BIN") or os.path.join(BUILD, "win")
+BIN = os.environ.get("ZELTO_BIN") or os.environ.get("ZELTO_WIN") or os.path.join(BUILD, "win")
 DEMO = os.path.join(BUILD, "demo")
 STATE = os.path.join(DEMO, "content")
 os.environ["ZELTO_CONTENT_STATE"] = STATE
@@ -45,7 +45,7 @@ def server(*args):
 
 
 def registry_tree(key):
-    out = subprocess.run(["bash", "-c", 'source "$0"; wine reg query "$1" /s /reg:32',
+    out = subprocess.run(["bash", "-c", 'source "$0"; wine reg query "$1" /s $ZELTO_REG_VIEW',
                           os.path.join(ROOT, "tools", "wine-env.sh"), key],
                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                          env=dict(os.environ, LC_ALL="ko_KR.UTF-8"), timeout=60)

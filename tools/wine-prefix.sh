@@ -6,8 +6,8 @@ source "$(dirname "$0")/wine-env.sh"
 # (it records its calls) goes where the program loads it from, the 32-bit
 # system folder.
 install_control_cache() {
-  local stand_in=$ZELTO_BUILD/win/tests/uninstall/OCCACHE.dll sys=$WINEPREFIX/drive_c/windows/syswow64
-  [ -d "$sys" ] || sys=$WINEPREFIX/drive_c/windows/system32
+  local stand_in=$ZELTO_WIN/tests/uninstall/OCCACHE.dll sys=$WINEPREFIX/drive_c/windows/syswow64
+  [ -d "$sys" ] && [ "$ZELTO_ARCH" = i686 ] || sys=$WINEPREFIX/drive_c/windows/system32
   if [ -f "$stand_in" ] && [ -d "$sys" ]; then cp -u "$stand_in" "$sys/occache.dll"; fi
 }
 if [ -f "$WINEPREFIX/.zelto-ready" ]; then install_control_cache; exit 0; fi

@@ -7,7 +7,7 @@ import time
 import unittest
 
 SOURCE = os.environ.get("ZELTO_SOURCE") or os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-BIN = os.environ.get("ZELTO_BIN") or os.path.join(SOURCE, "build", "win")
+BIN = os.environ.get("ZELTO_BIN") or os.environ.get("ZELTO_WIN") or os.path.join(SOURCE, "build", "win")
 RUNNER = os.path.join(SOURCE, "tools", "wine-run.sh")
 EXE = os.path.join(BIN, "ZeltoSetup.exe")
 DRIVER = os.path.join(BIN, "tools", "driver", "ZeltoDriver.exe")
@@ -117,7 +117,7 @@ def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=Tr
 def reg(*args):
     """wine reg in the 32-bit view the program sees."""
     env = dict(os.environ, LC_ALL="C")
-    return subprocess.run(["bash", "-c", 'source "$0"; wine reg "$@" /reg:32', os.path.join(SOURCE, "tools", "wine-env.sh")]
+    return subprocess.run(["bash", "-c", 'source "$0"; wine reg "$@" $ZELTO_REG_VIEW', os.path.join(SOURCE, "tools", "wine-env.sh")]
                           + list(args), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, env=env, timeout=60)
 
@@ -195,7 +195,9 @@ def requested_urls():
 
 
 PREFIX_C = os.path.join(os.environ.get("ZELTO_BUILD") or os.path.join(SOURCE, "build"), "wine", "drive_c")
-OMBRIX_DIR = os.path.join(PREFIX_C, "Program Files (x86)", "Zelto", "Ombrix")
+# The program files folder of the build under test (the 64-bit test build sees the native one).
+PROGRAM_FILES = os.path.join(PREFIX_C, "Program Files" if os.environ.get("ZELTO_ARCH") == "x86_64" else "Program Files (x86)")
+OMBRIX_DIR = os.path.join(PROGRAM_FILES, "Zelto", "Ombrix")
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ZeltoSetup"
 
 
@@ -239,7 +241,7 @@ def reg_value(key, value):
     """A value as wine reg shows it (code page 949 output); None when absent."""
     import re
     env = dict(os.environ, LC_ALL="ko_KR.UTF-8")
-    out = subprocess.run(["bash", "-c", 'source "$0"; wine reg query "$1" /v "$2" /reg:32',
+    out = subprocess.run(["bash", "-c", 'source "$0"; wine reg query "$1" /v "$2" $ZELTO_REG_VIEW',
                           os.path.join(SOURCE, "tools", "wine-env.sh"), key, value],
                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
                          timeout=60).stdout.decode("cp949", "replace")
