@@ -30,6 +30,7 @@ test: bootstrap
 	@$(RUNNABLE) test-here
 
 test-here: build
+	python3 tools/check_layers.py
 	FUZZ_SECONDS=30 bash tools/fuzz.sh
 	bash tools/with-wine.sh ctest --test-dir $(BUILD) --output-on-failure
 

@@ -1,7 +1,7 @@
 // Small helpers shared by the test programs (they run under Wine).
 #pragma once
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "sys/RegKey.h"
 
 #include <windows.h>

@@ -1,31 +1,7 @@
 #include "app/AccountCheck.h"
 
-#include "sys/Handles.h"
-
-namespace {
-
-bool GetVersionFacts(DWORD& platformId, DWORD& majorVersion)
-{
-    OSVERSIONINFOA info = {};
-    info.dwOSVersionInfoSize = sizeof(info);
-    if (!::GetVersionExA(&info)) return false;
-    platformId = info.dwPlatformId;
-    majorVersion = info.dwMajorVersion;
-    return true;
-}
-
-}  // namespace
-
-BOOL IsVistaOrLater(DWORD platformId, DWORD majorVersion)
-{
-    return platformId == VER_PLATFORM_WIN32_NT && majorVersion > 5;
-}
-
-BOOL IsVistaOrLater()
-{
-    DWORD platformId = 0, majorVersion = 0;
-    return GetVersionFacts(platformId, majorVersion) && IsVistaOrLater(platformId, majorVersion);
-}
+#include "base/Handles.h"
+#include "sys/Platform.h"
 
 BOOL TokenHasAdminOrPowerUsers()
 {

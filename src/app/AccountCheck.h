@@ -3,10 +3,6 @@
 
 #include <windows.h>
 
-// 1 when the platform is of the NT family (id 2) with major version above 5.
-BOOL IsVistaOrLater();
-BOOL IsVistaOrLater(DWORD platformId, DWORD majorVersion);
-
 // 1 when the process token's groups hold the local Administrators or Power
 // Users alias (whatever the group's attributes). 0 when the token or its group
 // list (read into 1,024 bytes) cannot be had.

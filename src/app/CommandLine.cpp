@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "catalogue/UpdateInfoMgr.h"
 
 #include <cstdlib>

@@ -1,19 +1,13 @@
 #include "app/MainFrame.h"
 
 #include "app/AccountCheck.h"
-#include "app/Log.h"
-#include "app/Messages.h"
+#include "base/Log.h"
+#include "base/MainWindow.h"
+#include "base/Messages.h"
+#include "base/Strings.h"
 #include "catalogue/UpdateInfoMgr.h"
-#include "sys/Strings.h"
 
 #include "resource.h"
-
-CMainFrame* g_pMainFrame = nullptr;
-
-HWND GetMainFrameWindow()
-{
-    return g_pMainFrame ? g_pMainFrame->GetSafeHwnd() : nullptr;
-}
 
 CMainFrame::CMainFrame()
 {
@@ -37,7 +31,7 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
     case WM_DESTROY:
         // The run is over: the catalogue manager and everything it holds go.
         CUpdateInfoMgr::DeleteInstance();
-        if (g_pMainFrame == this) g_pMainFrame = nullptr;
+        if (GetMainFrameWindow() == m_hWnd) SetMainFrameWindow(nullptr);
         ::PostQuitMessage(0);
         return 0;
     default:
@@ -51,11 +45,11 @@ int CMainFrame::OnCreate()
     ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
 
     StartLog(LOG_FLAG_DEBUGGER, ReadLogLevelSetting());
-    g_pMainFrame = this;
+    SetMainFrameWindow(m_hWnd);
 
     if (!IsAccountAllowed()) {
         ShowMessage(IDS_NOT_ADMIN);
-        g_pMainFrame = nullptr;
+        SetMainFrameWindow(nullptr);
         return -1;
     }
     ::PostMessageA(m_hWnd, UM_START, 0, 0);

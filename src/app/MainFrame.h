@@ -23,8 +23,3 @@ private:
     LRESULT OnUninstallDone();
     LRESULT OnUninstallRunning(WPARAM running);
 };
-
-// The main frame, set when its window is created; other parts post WM_CLOSE
-// to its window to end the program.
-extern CMainFrame* g_pMainFrame;
-HWND GetMainFrameWindow();

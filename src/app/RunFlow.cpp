@@ -3,9 +3,9 @@
 #include "app/MainFrame.h"
 
 #include "app/CommandLine.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
+#include "base/Strings.h"
 #include "catalogue/UpdateInfoMgr.h"
-#include "sys/Strings.h"
 #include "sys/UserSettings.h"
 #include "ui/InstallNotificationDlg.h"
 

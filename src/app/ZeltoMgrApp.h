@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/MainFrame.h"
-#include "sys/Handles.h"
+#include "base/Handles.h"
 
 #include <memory>
 

@@ -2,12 +2,12 @@
 // the model and deleting it.
 #include "catalogue/UpdateInfoMgr.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
-#include "app/Messages.h"
+#include "base/LastError.h"
+#include "base/Log.h"
+#include "base/Messages.h"
+#include "base/Strings.h"
 #include "net/HttpRequest.h"
 #include "net/HttpUtil.h"
-#include "sys/Strings.h"
 #include "sys/Util.h"
 
 #include "resource.h"

@@ -1,8 +1,8 @@
 // Reads the parameter document that the starting web page passes with "-x".
 #include "catalogue/UpdateInfoMgr.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
+#include "base/LastError.h"
+#include "base/Log.h"
 #include "net/HttpUtil.h"
 
 #include <pugixml.hpp>

@@ -2,8 +2,8 @@
 #include "catalogue/CatalogueValues.h"
 #include "catalogue/UpdateSet.h"
 
-#include "app/Log.h"
-#include "sys/Handles.h"
+#include "base/Handles.h"
+#include "base/Log.h"
 #include "sys/RegKey.h"
 
 using catalogue::ChildText;

@@ -1,8 +1,8 @@
 #include "catalogue/UpdateDecision.h"
 
-#include "app/Log.h"
-#include "install/FileRegistration.h"
-#include "sys/Handles.h"
+#include "base/Handles.h"
+#include "base/Log.h"
+#include "catalogue/FileRegistration.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 

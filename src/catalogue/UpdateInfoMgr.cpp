@@ -1,6 +1,6 @@
 #include "catalogue/UpdateInfoMgr.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "sys/Util.h"
 
 // The folder macros and the staging folder are ready before any catalogue
@@ -21,4 +21,9 @@ void CUpdateInfoMgr::PostStatus(int code, LPARAM data)
 void CUpdateInfoMgr::PostDialogClosed()
 {
     if (m_hNotifyWnd) ::PostMessageA(m_hNotifyWnd, UM_SETUP_DIALOG_CLOSED, 0, 0);
+}
+
+std::string CUpdateInfoMgr::GetModuleInstallTag() const
+{
+    return m_listUpdateSet.empty() ? std::string() : m_listUpdateSet.back()->GetStatisticsTag(m_strServiceName);
 }

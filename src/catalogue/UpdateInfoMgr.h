@@ -3,8 +3,8 @@
 // the items chosen for the run's mode.
 #pragma once
 
+#include "base/Singleton.h"
 #include "catalogue/UpdateSet.h"
-#include "sys/Singleton.h"
 
 #include <windows.h>
 
@@ -47,6 +47,10 @@ public:
     // The items chosen for the run, in catalogue order; owned.
     std::vector<std::unique_ptr<CUpdateSet>>& Items() { return m_listUpdateSet; }
     const std::vector<std::unique_ptr<CUpdateSet>>& Items() const { return m_listUpdateSet; }
+
+    // The statistics URL of the module-install ping: the last item's tag for
+    // the run's service name (the last item counts, also when it has none).
+    std::string GetModuleInstallTag() const;
 
     int GetRestartFlag() const { return m_bNeedRestart; }
     void SetRestartFlag(int value) { m_bNeedRestart = value; }

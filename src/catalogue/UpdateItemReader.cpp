@@ -3,8 +3,8 @@
 #include "catalogue/UpdateDecision.h"
 #include "catalogue/UpdateInfoMgr.h"
 
-#include "app/Log.h"
-#include "sys/Handles.h"
+#include "base/Handles.h"
+#include "base/Log.h"
 #include "sys/Util.h"
 
 #include <cstring>

@@ -1,9 +1,10 @@
 #include "install/DlgDownload.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
-#include "app/MainFrame.h"
-#include "app/Messages.h"
+#include "base/LastError.h"
+#include "base/Log.h"
+#include "base/MainWindow.h"
+#include "base/Messages.h"
+#include "base/Strings.h"
 #include "catalogue/UpdateInfoMgr.h"
 #include "install/ItemInstallation.h"
 #include "install/Placement.h"
@@ -11,7 +12,6 @@
 #include "net/HttpRequest.h"
 #include "net/HttpUtil.h"
 #include "net/StatSender.h"
-#include "sys/Strings.h"
 #include "sys/UserSettings.h"
 #include "sys/Util.h"
 #include "ui/SkinFrame.h"
@@ -299,7 +299,7 @@ void CDlgDownload::OnSetupComplete()
     }
     const bool firstInstallation = manager->GetUpdateMode() == 0;
     if (HWND frame = GetMainFrameWindow()) ::PostMessageA(frame, WM_CLOSE, 0, 0);
-    if (firstInstallation) CStatSender::SendModuleInstallCount();
+    if (firstInstallation) CStatSender::SendModuleInstallCount(CUpdateInfoMgr::GetInstance()->GetModuleInstallTag());
 }
 
 void CDlgDownload::AbortRun()

@@ -3,8 +3,8 @@
 // restart when one is needed and ends the run.
 #pragma once
 
+#include "base/Handles.h"
 #include "sys/Dialog.h"
-#include "sys/Handles.h"
 #include "ui/KWB_UI_Drawer.h"
 #include "ui/SkinButton.h"
 #include "ui/SkinProgress.h"

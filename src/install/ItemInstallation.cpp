@@ -1,14 +1,14 @@
 #include "install/ItemInstallation.h"
 
-#include "app/Log.h"
+#include "base/Handles.h"
+#include "base/Log.h"
+#include "base/Strings.h"
+#include "catalogue/FileRegistration.h"
 #include "catalogue/UpdateDecision.h"
-#include "install/FileRegistration.h"
 #include "install/Placement.h"
 #include "install/RunningPrograms.h"
 #include "install/Staging.h"
-#include "sys/Handles.h"
 #include "sys/RegKey.h"
-#include "sys/Strings.h"
 #include "sys/Util.h"
 
 #include "resource.h"

@@ -1,9 +1,9 @@
 #include "install/Placement.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
-#include "proc/ProcessOperations.h"
-#include "sys/Handles.h"
+#include "base/Handles.h"
+#include "base/LastError.h"
+#include "base/Log.h"
+#include "install/ProcessOperations.h"
 #include "sys/Util.h"
 
 namespace {

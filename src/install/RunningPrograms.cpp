@@ -1,7 +1,7 @@
 #include "install/RunningPrograms.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
+#include "base/LastError.h"
+#include "base/Log.h"
 #include "net/HttpRequest.h"
 #include "net/HttpUtil.h"
 #include "sys/Util.h"

@@ -1,9 +1,9 @@
 #include "install/Staging.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
+#include "base/Handles.h"
+#include "base/LastError.h"
+#include "base/Log.h"
 #include "net/HttpUtil.h"
-#include "sys/Handles.h"
 #include "sys/Util.h"
 #include "zip/ZipArchive.h"
 

@@ -1,7 +1,7 @@
 // The trust check every downloaded URL must pass.
 #include "net/HttpUtil.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 #include <ZeltoConfig.h>
 

@@ -1,8 +1,8 @@
 // Downloads to disk and size queries.
 #include "net/HttpUtil.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
+#include "base/LastError.h"
+#include "base/Log.h"
 #include "net/HttpRequest.h"
 
 #include <ZeltoConfig.h>

@@ -1,7 +1,7 @@
 #include "net/HttpRequest.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
+#include "base/LastError.h"
+#include "base/Log.h"
 #include "net/HttpUtil.h"
 
 #include <cstring>

@@ -2,7 +2,7 @@
 // and the numeric status and length queries.
 #pragma once
 
-#include "sys/Handles.h"
+#include "base/Handles.h"
 
 #include <string>
 

@@ -2,8 +2,8 @@
 // offers. The document can only switch an option off.
 #include "net/HttpUtil.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
+#include "base/LastError.h"
+#include "base/Log.h"
 #include "net/HttpRequest.h"
 #include "sys/Util.h"
 

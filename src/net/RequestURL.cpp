@@ -1,8 +1,8 @@
 // The fire-and-check GET of the statistics pings.
 #include "net/HttpUtil.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
+#include "base/LastError.h"
+#include "base/Log.h"
 #include "net/HttpRequest.h"
 
 BOOL CHttpUtil::RequestURL(const char* url)

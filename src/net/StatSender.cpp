@@ -1,7 +1,6 @@
 #include "net/StatSender.h"
 
-#include "app/Log.h"
-#include "catalogue/UpdateInfoMgr.h"
+#include "base/Log.h"
 #include "net/HttpUtil.h"
 #include "sys/RegKey.h"
 
@@ -50,12 +49,8 @@ void CStatSender::SendBeforeStartPage()
     WriteLog(1, "[CStatSender::SendBeforeStartPage] Send URL : [%s] %s", url.c_str(), ResultWord(ok));
 }
 
-void CStatSender::SendModuleInstallCount()
+void CStatSender::SendModuleInstallCount(const std::string& tag)
 {
-    // The tag of the last item counts (an empty one included).
-    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
-    std::string tag;
-    for (const auto& item : manager->Items()) tag = item->GetStatisticsTag(manager->GetServiceName());
     if (tag.empty()) return;
     BOOL ok = CHttpUtil::RequestURL(tag.c_str());
     WriteLog(1, "[CStatSender::SendModuleInstallCount] Send URL : [%s] %s", tag.c_str(), ResultWord(ok));

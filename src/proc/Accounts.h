@@ -1,4 +1,5 @@
-// Account facts of processes and of the desktop session's user.
+// Account facts of processes and of the desktop session's user, read from
+// process tokens and the terminal services.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +11,3 @@ void FormatSidText(PSID sid, char* out, size_t size);
 BOOL GetProcessOwnerSid(HANDLE process, char* out, size_t size);
 BOOL GetProcessAccountName(HANDLE process, std::string& out, BOOL withDomain);
 BOOL GetSessionUserName(std::string& out);
-// The SID text of the session user, found through a process running under
-// that account; cached once found.
-BOOL GetInteractiveUserSid(std::string& out);

@@ -2,8 +2,8 @@
 // the facade that takes one snapshot.
 #pragma once
 
+#include "base/Handles.h"
 #include "proc/ModuleList.h"
-#include "sys/Handles.h"
 
 #include <tlhelp32.h>
 

@@ -2,8 +2,8 @@
 // registration tool.
 #include "sys/Util.h"
 
-#include "app/Log.h"
-#include "sys/Handles.h"
+#include "base/Handles.h"
+#include "base/Log.h"
 
 #include <vector>
 

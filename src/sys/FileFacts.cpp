@@ -1,9 +1,9 @@
 // Small questions about single files.
 #include "sys/Util.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
-#include "sys/Handles.h"
+#include "base/Handles.h"
+#include "base/LastError.h"
+#include "base/Log.h"
 
 #include <vector>
 

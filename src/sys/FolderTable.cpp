@@ -1,10 +1,10 @@
 // The folder table, the path macros and directory chains.
 #include "sys/Util.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
-#include "sys/Handles.h"
-#include "sys/Text.h"
+#include "base/Handles.h"
+#include "base/LastError.h"
+#include "base/Log.h"
+#include "base/Text.h"
 
 #include <shlobj.h>
 

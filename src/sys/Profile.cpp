@@ -1,7 +1,7 @@
 // The value functions of the settings store and the browser's version.
 #include "sys/Util.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "sys/RegKey.h"
 
 #include <cstdlib>

@@ -1,9 +1,10 @@
 #include "sys/UserSettings.h"
 
-#include "app/AccountCheck.h"
-#include "app/Log.h"
+#include "base/Handles.h"
+#include "base/Log.h"
 #include "proc/Accounts.h"
-#include "sys/Handles.h"
+#include "proc/InteractiveUser.h"
+#include "sys/Platform.h"
 #include "sys/RegKey.h"
 
 #include <wtsapi32.h>

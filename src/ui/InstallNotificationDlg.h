@@ -4,8 +4,8 @@
 // and default search and not to show this window on updates.
 #pragma once
 
+#include "base/Handles.h"
 #include "sys/Dialog.h"
-#include "sys/Handles.h"
 #include "ui/KWB_UI_Drawer.h"
 #include "ui/SkinButton.h"
 

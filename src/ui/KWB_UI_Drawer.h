@@ -2,7 +2,7 @@
 // fixed positions, filled once at initialisation and replayed on every paint.
 #pragma once
 
-#include "sys/Handles.h"
+#include "base/Handles.h"
 
 #include <memory>
 #include <string>

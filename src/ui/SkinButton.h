@@ -3,7 +3,7 @@
 // of a dialog template; push, toggle (auto check box) and radio variants.
 #pragma once
 
-#include "sys/Handles.h"
+#include "base/Handles.h"
 
 class CxSkinButton {
 public:

@@ -4,7 +4,7 @@
 // after the bar, 7 empty background, 8 right end of the frame.
 #pragma once
 
-#include "sys/Handles.h"
+#include "base/Handles.h"
 
 #include <commctrl.h>
 

@@ -1,6 +1,6 @@
 #include "uninstall/ControlCache.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 
 CControlCache::CControlCache() : m_hLibrary(::LoadLibraryA("OCCACHE.DLL"))
 {

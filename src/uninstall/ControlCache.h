@@ -3,7 +3,7 @@
 // cache removals.
 #pragma once
 
-#include "sys/Handles.h"
+#include "base/Handles.h"
 #include "uninstall/UninstallProcedure.h"
 
 class CControlCache {

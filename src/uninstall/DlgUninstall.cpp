@@ -1,7 +1,7 @@
 #include "uninstall/DlgUninstall.h"
 
-#include "app/Messages.h"
-#include "sys/Strings.h"
+#include "base/Messages.h"
+#include "base/Strings.h"
 #include "sys/Util.h"
 #include "ui/MsgDialog.h"
 #include "uninstall/ItemRecords.h"

@@ -3,7 +3,7 @@
 // page keeps the windows alive.
 #pragma once
 
-#include "sys/Handles.h"
+#include "base/Handles.h"
 #include "uninstall/ControlCache.h"
 #include "uninstall/InvPage.h"
 

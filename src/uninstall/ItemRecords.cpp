@@ -1,6 +1,6 @@
 #include "uninstall/ItemRecords.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "install/ItemInstallation.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"

@@ -1,6 +1,6 @@
 #include "uninstall/UnInstallWizard.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "ui/SkinFrame.h"
 
 #include "resource.h"

@@ -1,9 +1,9 @@
 #include "uninstall/UninstallProcedure.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "install/ItemInstallation.h"
 #include "install/Placement.h"
-#include "proc/ProcessOperations.h"
+#include "install/ProcessOperations.h"
 #include "sys/RegKey.h"
 #include "sys/UserSettings.h"
 #include "sys/Util.h"

@@ -1,4 +1,5 @@
 #include "app/AccountCheck.h"
+#include "sys/Platform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "catalogue/UpdateInfoMgr.h"
 
-#include "app/LastError.h"
-#include "app/Messages.h"
+#include "base/LastError.h"
+#include "base/Messages.h"
 #include "ContentServer.h"
 #include "MessageBoxCloser.h"
 #include "net/StatSender.h"
@@ -65,11 +65,11 @@ TEST_F(RetrievalTest, ReadsTheItemsOfTheRunMode)
 
     // Only the last item's tag counts: here it has none, so no ping.
     m_server.ClearRequests();
-    CStatSender::SendModuleInstallCount();
+    CStatSender::SendModuleInstallCount(Manager()->GetModuleInstallTag());
     EXPECT_TRUE(m_server.Requests().empty());
     Manager()->Items()[1]->m_mapLog["cafe"] = "http://cc.zelto.com/cc?m=last";
     m_server.SetRules(R"({"cc.zelto.com/cc": {"body": "ok"}})");
-    CStatSender::SendModuleInstallCount();
+    CStatSender::SendModuleInstallCount(Manager()->GetModuleInstallTag());
     EXPECT_EQ((std::vector<std::string>{"http://cc.zelto.com/cc?m=last"}), m_server.RequestedUrls());
 }
 

@@ -1,8 +1,8 @@
 #include "install/Placement.h"
 
 #include "DialogDriver.h"
-#include "proc/ProcessOperations.h"
-#include "app/LastError.h"
+#include "base/LastError.h"
+#include "install/ProcessOperations.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 #include "TestUtil.h"

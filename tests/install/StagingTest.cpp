@@ -1,6 +1,6 @@
 #include "install/Staging.h"
 
-#include "app/LastError.h"
+#include "base/LastError.h"
 #include "ContentServer.h"
 #include "net/HttpRequest.h"
 #include "net/HttpUtil.h"

@@ -1,6 +1,6 @@
 #include "net/HttpUtil.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "net/HttpUtil.h"
 
-#include "app/LastError.h"
-#include "app/Log.h"
+#include "base/LastError.h"
+#include "base/Log.h"
 #include "ContentServer.h"
 #include "net/HttpRequest.h"
 

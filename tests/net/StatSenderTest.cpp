@@ -1,6 +1,6 @@
 #include "net/StatSender.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "ContentServer.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
+#include "install/ProcessOperations.h"
 #include "proc/Accounts.h"
-#include "proc/ProcessOperations.h"
+#include "proc/InteractiveUser.h"
 #include "proc/TaskManager.h"
 
 #include "DialogDriver.h"

@@ -1,6 +1,6 @@
 #include "sys/Util.h"
 
-#include "app/LastError.h"
+#include "base/LastError.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #include "uninstall/UninstallProcedure.h"
 
 #include "install/ItemInstallation.h"
-#include "uninstall/ControlCache.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"
+#include "uninstall/ControlCache.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>

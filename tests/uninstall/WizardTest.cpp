@@ -2,7 +2,7 @@
 // the list page's messages as the program's main frame does.
 #include "uninstall/UnInstallWizard.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "install/ItemInstallation.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"

@@ -1,4 +1,4 @@
-#include "install/FileRegistration.h"
+#include "catalogue/FileRegistration.h"
 
 #include "sys/RegKey.h"
 #include "sys/Util.h"

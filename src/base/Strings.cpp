@@ -1,4 +1,4 @@
-#include "sys/Strings.h"
+#include "base/Strings.h"
 
 #include "resource.h"
 

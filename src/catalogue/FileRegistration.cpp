@@ -1,6 +1,6 @@
-#include "install/FileRegistration.h"
+#include "catalogue/FileRegistration.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 

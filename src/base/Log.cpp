@@ -1,6 +1,6 @@
-#include "app/Log.h"
+#include "base/Log.h"
 
-#include "sys/Handles.h"
+#include "base/Handles.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -1,4 +1,4 @@
-#include "sys/Text.h"
+#include "base/Text.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "app/LastError.h"
+#include "base/LastError.h"
 
 #include <cstdio>
 

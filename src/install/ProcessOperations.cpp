@@ -1,8 +1,8 @@
-#include "proc/ProcessOperations.h"
+#include "install/ProcessOperations.h"
 
+#include "base/Handles.h"
+#include "base/Text.h"
 #include "proc/TaskManager.h"
-#include "sys/Handles.h"
-#include "sys/Text.h"
 #include "sys/Util.h"
 #include "ui/MsgDialog.h"
 
