@@ -19,6 +19,14 @@ inline void RemoveUninstallEntry()
     DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZeltoSetup");
 }
 
+// The test program's own path.
+inline std::string ProgramPath()
+{
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return path;
+}
+
 inline std::string ExeFolder()
 {
     char path[MAX_PATH] = {};

@@ -82,6 +82,13 @@ BOOL CUpdateInfoMgr::CreateUpdateList()
         if (element.type() != pugi::node_element || std::string(element.name()) != "UPDATEITEM") continue;
         auto item = std::make_unique<CUpdateSet>();
         if (!IsModeMatch(element, m_strMode.c_str())) continue;
+        // The name is the item's record key under the program's uninstall
+        // entry: an empty one would be the entry itself, a "\" another key.
+        const std::string itemName = element.attribute("NAME").value();
+        if (itemName.empty() || itemName.find('\\') != std::string::npos) {
+            WriteLog(1, "[CreateUpdateList] Invalid Item Name (ItemName = %s)", itemName.c_str());
+            continue;
+        }
         item->ReadUpdateItem(element);
         WriteLog(2, "[CreateUpdateList] UpdateItem = %s", item->m_strName.c_str());
         m_listUpdateSet.push_back(std::move(item));

@@ -43,9 +43,14 @@ BOOL RegisterServer(const CUpdateInfo& file)
         return FALSE;
     }
     WriteLog(2, "[RegisterServer] RegisterServer(%s) Success", dest);
+    RegisterPermissionKeys(file);
+    return TRUE;
+}
+
+void RegisterPermissionKeys(const CUpdateInfo& file)
+{
     if (BrowserVersion() >= 7) RegisterPreApproved(file);
     if (BrowserVersion() >= 8) RegisterAllowedDomains(file);
-    return TRUE;
 }
 
 BOOL UnregisterServer(const CUpdateInfo& file)

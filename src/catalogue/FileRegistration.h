@@ -7,6 +7,8 @@
 
 BOOL RegisterServer(const CUpdateInfo& file);     // deletes the file when registration fails
 BOOL UnregisterServer(const CUpdateInfo& file);
+// The browser's permission keys of a registered file, by browser version.
+void RegisterPermissionKeys(const CUpdateInfo& file);
 BOOL RegisterPreApproved(const CUpdateInfo& file);
 BOOL UnregisterPreApproved(const CUpdateInfo& file);
 BOOL RegisterAllowedDomains(const CUpdateInfo& file);

@@ -23,6 +23,14 @@ bool IsPlainFileName(const std::string& name)
     return !name.empty() && name != "." && name != ".." && name.find_first_of("\\/:") == std::string::npos;
 }
 
+// A file's record key is its name without the extension: ".dll" would have
+// none and its values would land on the item's own key.
+bool HasBaseName(const std::string& name)
+{
+    size_t dot = name.find_last_of('.');
+    return dot == std::string::npos || dot > 0;
+}
+
 }  // namespace
 
 BOOL IsModeMatch(const pugi::xml_node& item, const char* mode)
@@ -79,7 +87,7 @@ BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)
 {
     m_szName = element.attribute("NAME").value();
     const char* name = m_szName.c_str();
-    if (!IsPlainFileName(m_szName)) {
+    if (!IsPlainFileName(m_szName) || !HasBaseName(m_szName)) {
         WriteLog(1, "[GetUpdateInfo] Invalid Name (FileName = %s)", name);
         return 0;
     }

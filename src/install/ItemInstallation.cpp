@@ -5,6 +5,7 @@
 #include "base/Strings.h"
 #include "catalogue/FileRegistration.h"
 #include "catalogue/UpdateDecision.h"
+#include "install/ItemRollback.h"
 #include "install/Placement.h"
 #include "install/RunningPrograms.h"
 #include "install/Staging.h"
@@ -47,23 +48,26 @@ HKEY RootOfKeyText(const std::string& rootPart)
 BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag)
 {
     if (item.m_arrUpdateFile.empty()) return TRUE;
+    CItemRollback rollback(UNINSTALL_KEY, item.m_strName);
     BOOL ok = TRUE;
     for (auto& file : item.m_arrUpdateFile)
-        if (!InstallProcess(*file, item.m_strName, forceDelete, item.m_bSelfUninstaller == 0, restartFlag)) ok = FALSE;
+        if (!InstallProcess(*file, item.m_strName, forceDelete, item.m_bSelfUninstaller == 0, restartFlag, &rollback))
+            ok = FALSE;
     if (!ok) {
-        RollBack(item);
+        RollBack(rollback);
         return FALSE;
     }
     for (auto& file : item.m_arrUpdateFile)
         if (!RegisterServer(*file)) ok = FALSE;
     if (!ok) {
-        RollBack(item);
+        RollBack(rollback);
         return FALSE;
     }
     return TRUE;
 }
 
-BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int forceDelete, BOOL record, int& restartFlag)
+BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int forceDelete, BOOL record, int& restartFlag,
+                    CItemRollback* rollback)
 {
     if (!RunFileAndWait(file)) return FALSE;
     if (!file.m_szDeleteRegClass.empty()) CUtil::RemoveServerByClassId(file.m_szDeleteRegClass.c_str());
@@ -81,8 +85,13 @@ BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int fo
 
     const std::string staged = CUtil::GetStagingFolder() + "\\" + file.m_szName;
     WriteLog(2, "[InstallProcess] MoveInstalleFiles(%s ->%s)", staged.c_str(), file.m_szDestFileName.c_str());
-    if (!MoveInstallFiles(file, staged, forceDelete, restartFlag)) {
-        WriteLog(1, "[InstallProcess] MoveInstalleFiles Failed, Error Code = %d", ::GetLastError());
+    Placement placement = Placement::Nothing;
+    BOOL placed = MoveInstallFiles(file, staged, forceDelete, restartFlag,
+                                   rollback ? rollback->KeepOldAs(file) : std::string(), &placement);
+    DWORD error = ::GetLastError();
+    if (rollback) rollback->Note(file, placement, staged);
+    if (!placed) {
+        WriteLog(1, "[InstallProcess] MoveInstalleFiles Failed, Error Code = %d", error);
         return FALSE;
     }
     StampFileTime(file, file.m_szDestFileName);
@@ -101,7 +110,7 @@ BOOL RegistUninstaller(const CUpdateInfo& file, const std::string& itemName)
     HKEY hklm = HKEY_LOCAL_MACHINE;
     CUtil::SetProfileString(hklm, UNINSTALL_KEY, "DisplayName", LoadResString(IDS_DISPLAY_NAME).c_str());
     CUtil::SetProfileString(hklm, UNINSTALL_KEY, "DisplayIcon", program);
-    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "UninstallString", (std::string(program) + " -u").c_str());
+    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "UninstallString", ("\"" + std::string(program) + "\" -u").c_str());
     CUtil::SetProfileString(hklm, UNINSTALL_KEY, "DisplayVersion", GetCompanionVersion().c_str());
     CUtil::SetProfileString(hklm, UNINSTALL_KEY, "Publisher", "QRV Corp.");
     CUtil::SetProfileString(hklm, UNINSTALL_KEY, "URLInfoAbout", ZELTO_HOME_URL);
@@ -127,11 +136,27 @@ BOOL UninstallFile(const CUpdateInfo& file)
     return FALSE;
 }
 
-void RollBack(const CUpdateSet& item)
+void RollBack(CItemRollback& rollback)
 {
-    for (auto& file : item.m_arrUpdateFile) UnregisterServer(*file);
-    for (auto& file : item.m_arrUpdateFile) UninstallFile(*file);
-    CRegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, UNINSTALL_KEY, KEY_READ | KEY_WRITE) != ERROR_SUCCESS) return;
-    DeleteKeyTree(key.get(), item.m_strName.c_str());
+    // Latest first, so that a file placed twice ends with its oldest copy.
+    const auto& changes = rollback.Changes();
+    for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
+        const CUpdateInfo& file = *change->file;
+        switch (change->placement) {
+        case Placement::Created:   // only what this run created is deleted
+            UnregisterServer(file);
+            UninstallFile(file);
+            break;
+        case Placement::Replaced:
+            UnregisterServer(file);
+            rollback.PutBackOldFile(file);
+            break;
+        case Placement::AtRestart:   // the old file is still in place
+            CancelReplaceAtRestart(change->staged, file.m_szDestFileName.c_str());
+            break;
+        case Placement::Nothing:
+            break;
+        }
+    }
+    rollback.RestoreRecord();
 }

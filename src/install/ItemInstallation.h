@@ -6,13 +6,18 @@
 
 #include <string>
 
+class CItemRollback;
+
 // The program's uninstall entry under HKEY_LOCAL_MACHINE.
 constexpr const char* UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZeltoSetup";
 
 BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag);
-BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int forceDelete, BOOL record, int& restartFlag);
+// rollback (may be null) learns what the placement did.
+BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int forceDelete, BOOL record, int& restartFlag,
+                    CItemRollback* rollback = nullptr);
 BOOL RegistUninstaller(const CUpdateInfo& file, const std::string& itemName);
 BOOL UninstallFile(const CUpdateInfo& file);
-void RollBack(const CUpdateSet& item);
+// Puts the item back as it was before the run (see CItemRollback).
+void RollBack(CItemRollback& rollback);
 // The root named before the first "\" of a key text (prefix rule), or null.
 HKEY RootOfKeyText(const std::string& rootPart);

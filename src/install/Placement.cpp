@@ -4,7 +4,10 @@
 #include "base/LastError.h"
 #include "base/Log.h"
 #include "install/ProcessOperations.h"
+#include "sys/RegKey.h"
 #include "sys/Util.h"
+
+#include <vector>
 
 namespace {
 
@@ -22,53 +25,127 @@ std::string ShortPath(const char* path)
 
 }  // namespace
 
-BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int forceDelete, int& restartFlag)
+namespace {
+
+enum class Step { Done, InUse, Failed };
+
+bool IsInUseError(DWORD error)
+{
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
+// One try at replacing the destination now: a copy of the old file first,
+// then the deletion, then the copy of the staged file; a failed copy puts the
+// old file back. replaced tells whether there was an old file.
+Step ReplaceNow(const std::string& staged, const char* dest, const std::string& backup, bool& replaced)
+{
+    bool existed = ::GetFileAttributesA(dest) != INVALID_FILE_ATTRIBUTES;
+    if (existed && !::CopyFileA(dest, backup.c_str(), FALSE)) {
+        DWORD error = ::GetLastError();
+        if (IsInUseError(error)) return Step::InUse;
+        RecordLastError(ERR_COPY_DESTINATION, error);
+        WriteLog(1, "[MoveInstallFiles] CopyFile(%s -> %s) Failed, Error Code = %d", dest, backup.c_str(), error);
+        return Step::Failed;
+    }
+    if (!::DeleteFileA(dest)) {
+        DWORD error = ::GetLastError();
+        if (IsInUseError(error)) return Step::InUse;
+        if (error != ERROR_FILE_NOT_FOUND) {
+            WriteLog(1, "[MoveInstallFiles] DeleteFile(%s) Failed, Error dwError = %d", dest, error);
+            ::SetLastError(error);
+            return Step::Failed;
+        }
+        existed = false;
+    }
+    if (!::CopyFileA(staged.c_str(), dest, FALSE)) {
+        DWORD error = ::GetLastError();
+        if (existed) ::CopyFileA(backup.c_str(), dest, FALSE);   // the old file goes back
+        RecordLastError(ERR_COPY_DESTINATION, error);
+        WriteLog(1, "[MoveInstallFiles] CopyFile Failed lpExistingFileName = %s m_szDestFileName = %s", staged.c_str(),
+                 dest);
+        ::SetLastError(error);
+        return Step::Failed;
+    }
+    replaced = existed;
+    return Step::Done;
+}
+
+}  // namespace
+
+BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int forceDelete, int& restartFlag,
+                      const std::string& keepOldAs, Placement* placement)
 {
     const char* dest = file.m_szDestFileName.c_str();
-    DWORD error = ::DeleteFileA(dest) ? ERROR_SUCCESS : ::GetLastError();
+    Placement unused = Placement::Nothing;
+    Placement& outcome = placement ? *placement : unused;
+    outcome = Placement::Nothing;
 
-    if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND) {
-        BOOL copied = ::CopyFileA(staged.c_str(), dest, FALSE);
-        if (!copied) {
-            RecordLastError(ERR_COPY_DESTINATION, ::GetLastError());
+    // The new file must be there and readable before the old one may go (an
+    // archive without the file, say, leaves nothing staged).
+    {
+        zelto::ScopedFile probe(::CreateFileA(staged.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!probe) {
+            DWORD error = ::GetLastError();
+            RecordLastError(ERR_COPY_DESTINATION, error);
             WriteLog(1, "[MoveInstallFiles] CopyFile Failed lpExistingFileName = %s m_szDestFileName = %s",
                      staged.c_str(), dest);
+            ::SetLastError(error);
+            return FALSE;
         }
-        ::DeleteFileA(staged.c_str());
-        return copied;
     }
-    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) {
-        WriteLog(1, "[MoveInstallFiles] DeleteFile(%s) Failed, Error dwError = %d", dest, error);
+    const std::string backup = keepOldAs.empty() ? staged + ".old" : keepOldAs;
+    // The copy of the old file stays only where the caller asked for it and
+    // only when the file was really replaced.
+    auto finish = [&](Placement how) {
+        outcome = how;
+        if (how != Placement::Replaced || keepOldAs.empty()) ::DeleteFileA(backup.c_str());
+        return TRUE;
+    };
+    auto placed = [&](bool replaced) {
+        ::DeleteFileA(staged.c_str());
+        return finish(replaced ? Placement::Replaced : Placement::Created);
+    };
+    auto failed = [&]() {
+        DWORD error = ::GetLastError();
+        ::DeleteFileA(backup.c_str());
+        ::SetLastError(error);
         return FALSE;
+    };
+
+    bool replaced = false;
+    Step step = ReplaceNow(staged, dest, backup, replaced);
+    if (step == Step::Done) return placed(replaced);
+    if (step == Step::Failed) {
+        if (LastError.dwAppError == ERR_COPY_DESTINATION) ::DeleteFileA(staged.c_str());
+        return failed();
     }
 
     WriteLog(2, "[MoveInstallFiles] DeleteFile(%s) Failed, ERROR_ACCESS_DENIED || ERROR_SHARING_VIOLATION", dest);
     if (file.m_bReboot == 1) {
         restartFlag = 1;
         ReplaceAtRestart(staged, dest);
-        return TRUE;
+        return finish(Placement::AtRestart);
     }
     if (forceDelete != 1) {
         ReplaceAtRestart(staged, dest);
-        return TRUE;
+        return finish(Placement::AtRestart);
     }
     // The user may close the programs that hold the file.
-    if (WaitUntilFileReleased(dest, 1, nullptr) != 1) return TRUE;   // cancelled: the old file stays
+    if (WaitUntilFileReleased(dest, 1, nullptr) != 1) return finish(Placement::Nothing);   // the old file stays
     BYTE agreement = 0;
     if (!CloseProcessesUsingModulePath(dest, 1, nullptr, &agreement, 0)) {
         ReplaceAtRestart(staged, dest);
-        return TRUE;
+        return finish(Placement::AtRestart);
     }
     for (int attempt = 0; attempt < 10; ++attempt) {
-        if (::DeleteFileA(dest)) {
-            ::CopyFileA(staged.c_str(), dest, FALSE);
-            ::DeleteFileA(staged.c_str());
-            return TRUE;
-        }
+        step = ReplaceNow(staged, dest, backup, replaced);
+        if (step == Step::Done) return placed(replaced);
+        if (step == Step::Failed) return failed();
         ::Sleep(100);
     }
     ReplaceAtRestart(staged, dest);
-    return TRUE;
+    return finish(Placement::AtRestart);
 }
 
 void ReplaceAtRestart(const std::string& staged, const char* destination)
@@ -81,6 +158,58 @@ void ReplaceAtRestart(const std::string& staged, const char* destination)
     std::string key = destination ? ShortPath(destination) : std::string("NUL");
     if (destination && !::WritePrivateProfileStringA("Rename", "NUL", key.c_str(), "Wininit.ini")) return;
     ::WritePrivateProfileStringA("Rename", key.c_str(), ShortPath(staged.c_str()).c_str(), "Wininit.ini");
+}
+
+void CancelReplaceAtRestart(const std::string& staged, const char* destination)
+{
+    if (!IsNtFamily() || !destination) return;
+    // The pending operations are pairs of texts (source, target; an empty
+    // target deletes the source) in "\\??\\" form, kept by the session manager.
+    const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    const char kPending[] = "PendingFileRenameOperations";
+    CRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, kSessionManager, KEY_READ | KEY_WRITE) != ERROR_SUCCESS) return;
+    DWORD type = 0, size = 0;
+    if (::RegQueryValueExA(key.get(), kPending, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ)
+        return;
+    std::vector<char> data(size + 2, '\0');
+    if (::RegQueryValueExA(key.get(), kPending, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+        ERROR_SUCCESS)
+        return;
+    // Every text counts, empty ones (a deletion's target) too; a leftover
+    // odd one is the list's terminator.
+    std::vector<std::string> texts;
+    for (size_t at = 0; at < size;) {
+        texts.emplace_back(data.data() + at);
+        at += texts.back().size() + 1;
+    }
+    auto same = [](const std::string& text, const std::string& path) {
+        std::string bare = text;
+        if (!bare.empty() && bare[0] == '!') bare.erase(0, 1);
+        if (bare.compare(0, 4, "\\??\\") == 0) bare.erase(0, 4);
+        return !path.empty() && lstrcmpiA(bare.c_str(), path.c_str()) == 0;
+    };
+    std::string kept;
+    bool changed = false;
+    for (size_t i = 0; i + 1 < texts.size(); i += 2) {
+        const std::string& source = texts[i];
+        const std::string& target = texts[i + 1];
+        bool ours = (same(source, destination) && target.empty()) || (same(source, staged) && same(target, destination));
+        if (ours) {
+            changed = true;
+            continue;
+        }
+        kept += source + '\0' + target + '\0';
+    }
+    if (!changed) return;
+    if (kept.empty()) {
+        key.DeleteValue(kPending);
+    } else {
+        kept += '\0';
+        ::RegSetValueExA(key.get(), kPending, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                         static_cast<DWORD>(kept.size()));
+    }
+    WriteLog(2, "[CancelReplaceAtRestart] %s", destination);
 }
 
 BOOL RemoveAtRestart(const char* path, const char* replacement)

@@ -2,17 +2,28 @@
 // registry questions the catalogue and the install engine ask.
 #include "sys/Util.h"
 
+#include "base/Log.h"
 #include "sys/RegKey.h"
 
 #include <ole2.h>
 
 namespace {
 
+// The tool's exit code tells whether the entry point ran and succeeded (3: the
+// library could not be loaded, 4: no entry point, 5: the entry point failed):
+// a tool that merely started is no registration.
 BOOL RunRegistrationTool(const char* arguments, const char* path)
 {
     std::string tool = std::string(CUtil::Folders().szSystem) + "\\Regsvr32.exe";
     std::string parameters = std::string(arguments) + "\"" + (path ? path : "") + "\"";
-    return CUtil::ExecuteFile(tool.c_str(), parameters.c_str(), TRUE);
+    DWORD exitCode = 0;
+    if (!CUtil::ExecuteFile(tool.c_str(), parameters.c_str(), TRUE, &exitCode)) return FALSE;
+    if (exitCode != 0) {
+        WriteLog(1, "[RunRegistrationTool] Regsvr32 %s\"%s\" ended with exit code %u", arguments, path ? path : "",
+                 static_cast<unsigned>(exitCode));
+        return FALSE;
+    }
+    return TRUE;
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-BOOL CUtil::ExecuteFile(const char* path, const char* parameters, BOOL wait)
+BOOL CUtil::ExecuteFile(const char* path, const char* parameters, BOOL wait, DWORD* exitCode)
 {
     if (!path) return FALSE;
     // The program path is quoted: unquoted, a path with blanks such as
@@ -29,7 +29,10 @@ BOOL CUtil::ExecuteFile(const char* path, const char* parameters, BOOL wait)
     }
     zelto::ScopedKernelHandle thread(process.hThread);
     zelto::ScopedKernelHandle child(process.hProcess);
-    if (wait) ::WaitForSingleObject(child.get(), INFINITE);
+    if (wait) {
+        ::WaitForSingleObject(child.get(), INFINITE);
+        if (exitCode && !::GetExitCodeProcess(child.get(), exitCode)) *exitCode = ::GetLastError();
+    }
     WriteLog(2, "[ExecuteFile] CreateProcess(%s) Success", path);
     return TRUE;
 }

@@ -48,6 +48,7 @@ public:
     static int GetIEMajorVersion();
 
     // --- Component registration helpers ---
+    // TRUE only when the registration tool ran and ended with exit code 0.
     static BOOL RegisterServer(const char* path);
     static BOOL UnregisterServer(const char* path);
     static BOOL GetInprocServerPath(const char* classId, char* buffer, DWORD size);
@@ -56,6 +57,7 @@ public:
 
     // --- Running programs ---
     // Starts path with parameters (may be null); waits for it when wait is
-    // TRUE. TRUE when the process was created.
-    static BOOL ExecuteFile(const char* path, const char* parameters, BOOL wait);
+    // TRUE. TRUE when the process was created. With wait and exitCode, the
+    // waited process's exit code goes to *exitCode.
+    static BOOL ExecuteFile(const char* path, const char* parameters, BOOL wait, DWORD* exitCode = nullptr);
 };

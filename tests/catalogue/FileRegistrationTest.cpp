@@ -103,4 +103,16 @@ TEST_F(FileRegistrationTest, UnflaggedFilesAndMissingClassIds)
     EXPECT_TRUE(log.Has("[UnregisterPreApproved] regKey."));
 }
 
+TEST_F(FileRegistrationTest, AFailingRegistrationDeletesThePlacedFile)
+{
+    // The registration tool starts, loads the library and its entry point
+    // fails: the tool's exit code says so, and the file is not left behind.
+    ::CopyFileA(testutil::Component("bad\\ZeltoBadReg.dll").c_str(), m_file.m_szDestFileName.c_str(), FALSE);
+    testutil::TestLog log(1);
+    EXPECT_FALSE(RegisterServer(m_file));
+    EXPECT_FALSE(testutil::FileExists(m_file.m_szDestFileName));
+    EXPECT_TRUE(log.Has("[RegisterServer] RegisterServer(" + m_file.m_szDestFileName + ") Failed"));
+    EXPECT_TRUE(log.Has("ended with exit code 5"));
+}
+
 }  // namespace

@@ -73,6 +73,24 @@ TEST_F(RetrievalTest, ReadsTheItemsOfTheRunMode)
     EXPECT_EQ((std::vector<std::string>{"http://cc.zelto.com/cc?m=last"}), m_server.RequestedUrls());
 }
 
+TEST_F(RetrievalTest, ItemsWithoutAUsableNameAreRefusedWhole)
+{
+    // Their records would be the program's own entry or another item's key.
+    UseMode("zcat");
+    testutil::TestLog log(1);
+    Publish("<ZELTOOMBRIX><UPDATELIST>"
+            "<UPDATEITEM><MODE NAME='zcat'/><ADDREG TYPE='string'><ROOT>HKCU</ROOT><KEY>Software\\ZeltoNoName</KEY>"
+            "<VALUE_NAME>v</VALUE_NAME><VALUE>1</VALUE></ADDREG></UPDATEITEM>"
+            "<UPDATEITEM NAME='a\\b'><MODE NAME='zcat'/></UPDATEITEM>"
+            "</UPDATELIST></ZELTOOMBRIX>");
+    EXPECT_TRUE(Manager()->LoadUpdateList());
+    EXPECT_TRUE(Manager()->Items().empty());
+    EXPECT_EQ("none", CUtil::GetProfileString(HKEY_CURRENT_USER, "Software\\ZeltoNoName", "v", "none"))
+        << "nothing of a refused item is applied";
+    EXPECT_TRUE(log.Has("[CreateUpdateList] Invalid Item Name (ItemName = )"));
+    EXPECT_TRUE(log.Has("[CreateUpdateList] Invalid Item Name (ItemName = a\\b)"));
+}
+
 TEST_F(RetrievalTest, EmptyListsAreGoodCatalogues)
 {
     UseMode("zcat");

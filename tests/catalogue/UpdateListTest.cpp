@@ -76,6 +76,7 @@ TEST_F(UpdateListTest, FileEntries)
                      "<FILE NAME='nosource.dll'><DEST>[SYSTEM]</DEST></FILE>"
                      "<FILE NAME='nodest.dll'><SOURCE>x</SOURCE></FILE>"
                      "<FILE NAME='..\\evil.dll'><SOURCE>x</SOURCE><DEST>[SYSTEM]</DEST></FILE>" +
+                     File(".dll") +                                    // no record key of its own
                      File("b.ocx") + "</UPDATEITEM>");
     EXPECT_EQ("Ctl", item->m_strName);
     EXPECT_EQ(1, item->m_bSelfUninstaller);
@@ -103,6 +104,7 @@ TEST_F(UpdateListTest, FileEntries)
     EXPECT_TRUE(log.Has("[CreateUpdateList] GetUpdateInfo Failed (Ctl, nosource.dll)"));
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Dest do not exist (FileName = nodest.dll)"));
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Name (FileName = ..\\evil.dll)"));
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Name (FileName = .dll)"));
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Version = 2, 5, 0, 7 (FileName = a.dll)"));
     EXPECT_TRUE(log.Has("[GetUpdateInfo] ExecuteParam = /s (FileName  = a.dll)"));
 }

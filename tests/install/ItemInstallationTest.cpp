@@ -1,5 +1,8 @@
 #include "install/ItemInstallation.h"
 
+#include "base/Handles.h"
+#include "install/ItemRollback.h"
+
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 #include "TestUtil.h"
@@ -32,11 +35,18 @@ protected:
         }
         ::RemoveDirectoryA(m_dir.c_str());
         testutil::RemoveUninstallEntry();
+        // The browser's permission keys that registrations wrote.
+        for (const char* clsid : {TEST_CLSID_A, TEST_CLSID_B}) {
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, (std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\PreApproved\\") + clsid).c_str());
+            DeleteKeyTree(HKEY_CURRENT_USER, (std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Ext\\Stats\\") + clsid).c_str());
+        }
         ::CoUninitialize();
     }
-    CUpdateInfo& Stage(CUpdateSet& item, const char* component, const char* name, const char* clsid, int main)
+    // Stages component\source (source: name when null) as name.
+    CUpdateInfo& Stage(CUpdateSet& item, const char* component, const char* name, const char* clsid, int main,
+                       const char* source = nullptr)
     {
-        ::CopyFileA(testutil::Component(std::string(component) + "\\" + name).c_str(),
+        ::CopyFileA(testutil::Component(std::string(component) + "\\" + (source ? source : name)).c_str(),
                     (CUtil::GetStagingFolder() + "\\" + name).c_str(), FALSE);
         item.m_arrUpdateFile.push_back(std::make_unique<CUpdateInfo>());
         CUpdateInfo& file = *item.m_arrUpdateFile.back();
@@ -69,7 +79,7 @@ TEST_F(ItemInstallationTest, PlacesRegistersAndRecords)
     EXPECT_EQ(1, code);
 
     EXPECT_EQ("젤토 옴브릭스", Record("", "DisplayName"));
-    EXPECT_NE(std::string::npos, Record("", "UninstallString").find("test_install.exe -u"));
+    EXPECT_EQ("\"" + testutil::ProgramPath() + "\" -u", Record("", "UninstallString")) << "the path quoted";
     EXPECT_EQ("QRV Corp.", Record("", "Publisher"));
     EXPECT_EQ(ZELTO_HOME_URL, Record("", "URLInfoAbout"));
     EXPECT_EQ("ZeltoTestCtl", Record("\\ZeltoTestCtl", nullptr)) << "the main file's base name";
@@ -101,10 +111,56 @@ TEST_F(ItemInstallationTest, AFailedFileRollsTheItemBack)
     int restart = 0;
     EXPECT_FALSE(InstallItem(item, 1, restart));
     EXPECT_FALSE(testutil::FileExists(m_dir + "\\ZeltoTestCtl.dll")) << "the placed first file is removed";
-    EXPECT_EQ("<none>", Record("\\Broken", nullptr));
+    EXPECT_EQ("<none>", Record("", "DisplayName")) << "a first installation leaves no uninstall entry";
     WORD code = 9;
     CUtil::CheckClassRegistration(std::string(TEST_CLSID_A).substr(1, 36).c_str(), &code);
     EXPECT_EQ(0, code) << "unregistered";
+}
+
+TEST_F(ItemInstallationTest, AFailedUpdatePutsTheItemBackAsItWas)
+{
+    const std::string first = m_dir + "\\ZeltoTestCtl.dll", second = m_dir + "\\ZeltoTestCtl2.dll";
+    int restart = 0;
+    {
+        CUpdateSet installed;
+        installed.m_strName = "Upd";
+        Stage(installed, "v1004", "ZeltoTestCtl.dll", TEST_CLSID_A, 1);
+        Stage(installed, "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_B, 0);
+        ASSERT_TRUE(InstallItem(installed, 1, restart));
+    }
+    // An old time stamp and a value only the old record has, so that a
+    // restored file and record can be told from rewritten ones.
+    FILETIME old = {0x3B9ACA00u, 0x01C00000u};
+    {
+        zelto::ScopedFile handle(::CreateFileA(first.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(::SetFileTime(handle.get(), nullptr, nullptr, &old));
+    }
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\Upd").c_str(), "Marker", "old");
+    const std::string firstBytes = testutil::ReadWholeFile(first), secondBytes = testutil::ReadWholeFile(second);
+
+    // The update: a newer first control, and a second file whose
+    // registration fails.
+    CUpdateSet update;
+    update.m_strName = "Upd";
+    Stage(update, "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A, 1);
+    Stage(update, "bad", "ZeltoTestCtl2.dll", TEST_CLSID_B, 0, "ZeltoBadReg.dll");
+    EXPECT_FALSE(InstallItem(update, 1, restart));
+
+    EXPECT_EQ(firstBytes, testutil::ReadWholeFile(first)) << "the old version is back, byte for byte";
+    EXPECT_EQ(secondBytes, testutil::ReadWholeFile(second));
+    WIN32_FILE_ATTRIBUTE_DATA facts = {};
+    ASSERT_TRUE(::GetFileAttributesExA(first.c_str(), GetFileExInfoStandard, &facts));
+    EXPECT_EQ(0, ::CompareFileTime(&old, &facts.ftLastWriteTime)) << "with its time stamp";
+    for (const auto& control : {std::make_pair(TEST_CLSID_A, first), std::make_pair(TEST_CLSID_B, second)}) {
+        char server[MAX_PATH] = "";
+        EXPECT_TRUE(CUtil::GetInprocServerPath(std::string(control.first).substr(1, 36).c_str(), server, sizeof(server)));
+        EXPECT_EQ(0, lstrcmpiA(control.second.c_str(), server)) << "registered to the old file: " << server;
+    }
+    EXPECT_EQ("old", Record("\\Upd", "Marker")) << "the old record";
+    EXPECT_EQ(first, Record("\\Upd\\ZeltoTestCtl", "FilePath"));
+    EXPECT_EQ("ZeltoTestCtl", Record("\\Upd", nullptr));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(CItemRollback::BackupFolder().c_str()))
+        << "the copies of the old files are gone";
 }
 
 TEST_F(ItemInstallationTest, DeleteRegKeyTexts)

@@ -93,13 +93,26 @@ TEST_F(PlacementTest, MissingDestinationGetsTheStagedFile)
 
 TEST_F(PlacementTest, InUseWithRebootIsReplacedAtRestart)
 {
+    // An operation of somebody else's that must survive the cancellation below.
+    const std::string other = "\\??\\C:\\other.tmp|\\??\\C:\\other.dll|";
+    testutil::SetRegistryValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations", REG_MULTI_SZ,
+                               "\\??\\C:\\other.tmp\0\\??\\C:\\other.dll\0\0",
+                               static_cast<DWORD>(other.size() + 1));
     HANDLE holder = Hold();
     m_file.m_bReboot = 1;
     int restart = 0;
-    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 1, restart));
+    Placement placement = Placement::Nothing;
+    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 1, restart, std::string(), &placement));
+    EXPECT_EQ(Placement::AtRestart, placement);
     EXPECT_EQ(1, restart);
-    EXPECT_NE(std::string::npos, PendingOperations().find("ZeltoTestCtl.dll")) << PendingOperations();
+    // As the system reads them at boot: first the old file's deletion, then
+    // the staged file's move onto it.
+    const std::string dest = "\\??\\" + m_file.m_szDestFileName, staged = "\\??\\" + m_staged;
+    EXPECT_EQ(other + dest + "||" + staged + "|" + dest + "||", PendingOperations());
     EXPECT_TRUE(testutil::FileExists(m_staged)) << "the staged file waits for the restart";
+
+    CancelReplaceAtRestart(m_staged, m_file.m_szDestFileName.c_str());
+    EXPECT_EQ(other + "|", PendingOperations()) << "only this file's operations are taken back";
     Release(holder);
 }
 
@@ -161,12 +174,28 @@ TEST_F(PlacementTest, ReadOnlyDestinationIsTreatedAsInUse)
     EXPECT_EQ(4u, DestLow()) << "left for the restart";
 }
 
-TEST_F(PlacementTest, FailedCopyFails)
+TEST_F(PlacementTest, MissingStagedFileLeavesTheOldFile)
 {
-    int restart = 0;
+    // An archive without the file, say: the installed file must not go.
+    ::CopyFileA(testutil::Component("v1004\\ZeltoTestCtl.dll").c_str(), m_file.m_szDestFileName.c_str(), FALSE);
     ::DeleteFileA(m_staged.c_str());
-    EXPECT_FALSE(MoveInstallFiles(m_file, m_staged, 0, restart));
+    int restart = 0;
+    EXPECT_FALSE(MoveInstallFiles(m_file, m_staged, 1, restart));
     EXPECT_EQ(1014u, LastError.dwAppError);
+    EXPECT_EQ(4u, DestLow());
+}
+
+TEST_F(PlacementTest, ReplacedFileIsKeptWhereAsked)
+{
+    ::CopyFileA(testutil::Component("v1004\\ZeltoTestCtl.dll").c_str(), m_file.m_szDestFileName.c_str(), FALSE);
+    const std::string keep = m_dir + "\\kept.dll";
+    int restart = 0;
+    Placement placement = Placement::Nothing;
+    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 1, restart, keep, &placement));
+    EXPECT_EQ(Placement::Replaced, placement);
+    EXPECT_EQ(5u, DestLow());
+    EXPECT_EQ(testutil::ReadWholeFile(testutil::Component("v1004\\ZeltoTestCtl.dll")), testutil::ReadWholeFile(keep));
+    ::DeleteFileA(keep.c_str());
 }
 
 TEST(RestartTime, RemoveAtRestartRegistersTheDeletion)
