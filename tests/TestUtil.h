@@ -65,6 +65,45 @@ bool WaitFor(Predicate predicate, DWORD timeoutMs)
     return true;
 }
 
+// The Unix path of a Windows path (Wine's own export), "" when unknown.
+inline std::string UnixPathOf(const std::string& path)
+{
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix) return std::string();
+    wchar_t wide[MAX_PATH] = {};
+    ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+    char* name = toUnix(wide);
+    std::string out = name ? name : "";
+    if (name) ::HeapFree(::GetProcessHeap(), 0, name);
+    return out;
+}
+
+// Runs a Unix program (Wine starts them like any other) and waits for it.
+inline void RunUnix(std::string command)
+{
+    STARTUPINFOA startup = {sizeof(startup)};
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return;
+    ::CloseHandle(process.hThread);
+    ::WaitForSingleObject(process.hProcess, 5000);
+    ::CloseHandle(process.hProcess);
+}
+
+// A folder link at link pointing at target, as the system shows a junction
+// (a reparse point): Wine shows a Unix symbolic link so.
+inline bool PlantLink(const std::string& link, const std::string& target)
+{
+    RunUnix("Z:\\bin\\ln -sfn \"" + UnixPathOf(target) + "\" \"" + UnixPathOf(link) + "\"");
+    return WaitFor([&] { return ::GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5000);
+}
+
+inline void RemoveLink(const std::string& link)
+{
+    RunUnix("Z:\\bin\\rm -f \"" + UnixPathOf(link) + "\"");
+}
+
 inline std::string ReadWholeFile(const std::string& path)
 {
     HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -51,6 +51,29 @@ def main():
     raw = open(os.path.join(folder, "deflate.zip"), "rb").read()
     open(os.path.join(folder, "truncated.zip"), "wb").write(raw[:len(raw) // 3] + raw[-200:])
     open(os.path.join(folder, "notzip.zip"), "wb").write(b"this is not an archive" * 10)
+    # A Korean name as zip tools on Linux write it (UTF-8, flag bit 11), the
+    # same name in code page 949 without the flag (as on Korean Windows), and
+    # a name code page 949 cannot hold.
+    write(folder, "utf8.zip", [("\ud55c\uae00.txt", b"utf8")])
+    raw = open(write(folder, "cp949.zip", [("XXXX.txt", b"cp949")]), "rb").read()
+    open(os.path.join(folder, "cp949.zip"), "wb").write(raw.replace(b"XXXX.txt", "\ud55c\uae00.txt".encode("cp949")))
+    write(folder, "emoji.zip", [("\U0001F642.txt", b"smile")])
+    # Declares 2 GiB for a small entry: beyond the ceiling.
+    raw = bytearray(open(write(folder, "huge.zip", [("h.txt", data(100))]), "rb").read())
+    cd = raw.find(b"PK\x01\x02")
+    raw[cd + 24:cd + 28] = struct.pack("<I", 0x80000000)
+    open(os.path.join(folder, "huge.zip"), "wb").write(raw)
+    # Two directory records share one entry's data.
+    raw = open(write(folder, "overlap.zip", [("a.txt", data(4000))]), "rb").read()
+    cd = raw.find(b"PK\x01\x02")
+    end = raw.find(b"PK\x05\x06")
+    record = raw[cd:end]
+    twin = record.replace(b"a.txt", b"b.txt")
+    eocd = bytearray(raw[end:])
+    eocd[8:10] = struct.pack("<H", 2)
+    eocd[10:12] = struct.pack("<H", 2)
+    eocd[12:16] = struct.pack("<I", len(record) * 2)
+    open(os.path.join(folder, "overlap.zip"), "wb").write(raw[:cd] + record + twin + bytes(eocd))
 
 
 if __name__ == "__main__":

@@ -28,6 +28,8 @@ LRESULT CMainFrame::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
         return OnUninstallDone();
     case UM_UNINSTALL_RUNNING:
         return OnUninstallRunning(wParam);
+    case WM_CLOSE:
+        return OnClose();
     case WM_DESTROY:
         // The run is over: the catalogue manager and everything it holds go.
         CUpdateInfoMgr::DeleteInstance();

@@ -2,6 +2,7 @@
 // start message and runs the run flow. The program ends when it is closed.
 #pragma once
 
+#include "base/Handles.h"
 #include "install/DlgDownload.h"
 #include "sys/FrameWindow.h"
 #include "uninstall/UnInstallWizard.h"
@@ -21,5 +22,13 @@ private:
     int OnCreate();
     LRESULT OnStart();
     LRESULT OnUninstallDone();
-    LRESULT OnUninstallRunning(WPARAM running);
+    LRESULT OnUninstallRunning(WPARAM enable);
+    LRESULT OnClose();
+    // False when another run holds the machine-wide run mutex.
+    bool ClaimTheRun();
+
+    zelto::ScopedKernelHandle m_hRunMutex;
+    bool m_bAsking = false;             // the notification dialog is up
+    bool m_bUninstallRunning = false;   // the wizard's removal runs
+    bool m_bCloseRequested = false;     // WM_CLOSE came while one of them ran
 };

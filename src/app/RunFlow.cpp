@@ -3,6 +3,7 @@
 #include "app/MainFrame.h"
 
 #include "app/CommandLine.h"
+#include "base/Log.h"
 #include "base/Messages.h"
 #include "base/Strings.h"
 #include "catalogue/UpdateInfoMgr.h"
@@ -22,6 +23,11 @@ LRESULT CMainFrame::OnStart()
     }
 
     if (m_bUninstallMode) {
+        if (!ClaimTheRun()) {
+            WriteLog(1, "[OnStart] Another ZeltoSetup is running; this one ends");
+            ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+            return 0;
+        }
         ::ShowWindow(m_hWnd, SW_SHOW);
         if (m_wizard.GetSafeHwnd()) m_wizard.DestroyWindow();
         if (!m_wizard.Create(m_hWnd)) {
@@ -33,10 +39,21 @@ LRESULT CMainFrame::OnStart()
     }
 
     CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
+    // Two runs at once would share the staging files and the records: a
+    // second one ends before it asks the server anything.
+    if (!ClaimTheRun()) {
+        WriteLog(1, "[OnStart] Another ZeltoSetup is running; this one ends");
+        if (!m_bUninstallMode) manager->PostStatus(STATUS_FAILED, 0);
+        ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+        return 0;
+    }
     manager->PostStatus(STATUS_INSTALL_BEGIN, reinterpret_cast<LPARAM>(m_hWnd));
-    // On failure the message was shown and status 101 posted; the run goes
-    // on with the items that were read.
-    manager->LoadUpdateList();
+    // On failure the message was shown and status 101 posted: a run without
+    // its catalogue ends there.
+    if (!manager->LoadUpdateList()) {
+        ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+        return 0;
+    }
 
     // The notification dialog is skipped only for an update run of a user
     // who asked not to see it on updates.
@@ -44,7 +61,15 @@ LRESULT CMainFrame::OnStart()
     GetNoShowIfUpdate(&noShow);
     if (noShow == 0 || manager->GetUpdateMode() == 0) {
         CInstallNotificationDlg notification;
-        if (notification.DoModal() == IDCANCEL) {
+        m_bAsking = true;
+        INT_PTR answer = notification.DoModal();
+        m_bAsking = false;
+        if (m_bCloseRequested) {   // the frame was asked to close meanwhile
+            manager->PostStatus(STATUS_FAILED, 0);
+            ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+            return 0;
+        }
+        if (answer != IDOK) {   // cancelled, or the dialog could not be shown
             manager->PostStatus(STATUS_USER_CANCELLED, 0);
             ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
             return 0;
@@ -62,6 +87,37 @@ LRESULT CMainFrame::OnStart()
     return 0;
 }
 
+bool CMainFrame::ClaimTheRun()
+{
+    // One run per machine: the records and the staging files are shared by
+    // every user's runs.
+    m_hRunMutex.reset(::CreateMutexA(nullptr, FALSE, "Global\\ZeltoSetup.Run"));
+    if (!m_hRunMutex) m_hRunMutex.reset(::CreateMutexA(nullptr, FALSE, "ZeltoSetup.Run"));
+    return m_hRunMutex && ::GetLastError() != ERROR_ALREADY_EXISTS;
+}
+
+LRESULT CMainFrame::OnClose()
+{
+    // The starting program has the frame's handle and may close it at any
+    // time; what runs on the frame's behalf (the question, the install
+    // worker, the removal) must end first. It closes the frame itself.
+    if (m_bAsking) {
+        m_bCloseRequested = true;
+        return 0;
+    }
+    if (m_dlgDownload.GetSafeHwnd() && m_dlgDownload.IsRunning()) {
+        m_bCloseRequested = true;
+        m_dlgDownload.RequestClose();
+        return 0;
+    }
+    if (m_bUninstallRunning) {
+        m_bCloseRequested = true;
+        return 0;
+    }
+    DestroyWindow();
+    return 0;
+}
+
 LRESULT CMainFrame::OnUninstallDone()
 {
     if (m_bUninstallMode && m_wizard.GetSafeHwnd())
@@ -69,8 +125,11 @@ LRESULT CMainFrame::OnUninstallDone()
     return 0;
 }
 
-LRESULT CMainFrame::OnUninstallRunning(WPARAM running)
+LRESULT CMainFrame::OnUninstallRunning(WPARAM enable)
 {
+    // wParam 0: the removal starts (the wizard's buttons go disabled); 1: it ended.
+    m_bUninstallRunning = enable == 0;
+    if (enable && m_bCloseRequested) ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
     if (!m_wizard.GetSafeHwnd()) return 0;
-    return ::SendMessageA(m_wizard.GetSafeHwnd(), UM_UNINSTALL_RUNNING, running, 0);
+    return ::SendMessageA(m_wizard.GetSafeHwnd(), UM_UNINSTALL_RUNNING, enable, 0);
 }

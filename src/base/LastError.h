@@ -28,6 +28,8 @@ enum : DWORD {
     ERR_NO_CATALOGUE_URL   = 1011,  // the parameter document gave no catalogue address
     ERR_SOURCE_HOST        = 1013,  // the SOURCE URL had no host
     ERR_COPY_DESTINATION   = 1014,  // copying into the destination failed
+    ERR_BAD_SIGNATURE      = 1015,  // the catalogue's signature is missing, unreadable or does not verify
+    ERR_HASH_MISMATCH      = 1016,  // the downloaded file's SHA-256 differs from the catalogue's
 };
 
 // Records a failure: the application code and the system error code.

@@ -80,6 +80,8 @@ void StopLog()
 void WriteLog(BYTE level, const char* format, ...)
 {
     if (!g_log.started || level > g_log.level || g_log.folder[0] == '\0' || !format) return;
+    // Writing the line must not change the error its caller may read next.
+    const DWORD callersError = ::GetLastError();
 
     // wvsprintfA writes at most 1,024 bytes including its terminator.
     char text[1025];
@@ -103,6 +105,7 @@ void WriteLog(BYTE level, const char* format, ...)
 
     AppendToFile(line, static_cast<DWORD>(length));
     if (g_log.flags & LOG_FLAG_DEBUGGER) ::OutputDebugStringA(line);
+    ::SetLastError(callersError);
 }
 
 std::string GetLogFilePath()

@@ -5,7 +5,9 @@
 #include "base/LastError.h"
 #include "base/Log.h"
 #include "base/Messages.h"
+#include "base/Handles.h"
 #include "base/Strings.h"
+#include "catalogue/CatalogueSignature.h"
 #include "net/HttpRequest.h"
 #include "net/HttpUtil.h"
 #include "sys/Util.h"
@@ -15,6 +17,19 @@
 #include <pugixml.hpp>
 
 namespace {
+
+// A whole file of at most limit bytes.
+bool ReadSmallFile(const std::string& path, DWORD limit, std::string& out)
+{
+    zelto::ScopedFile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD size = ::GetFileSize(file.get(), nullptr);
+    if (size == INVALID_FILE_SIZE || size > limit) return false;
+    out.assign(size, '\0');
+    DWORD read = 0;
+    return size == 0 || (::ReadFile(file.get(), &out[0], size, &read, nullptr) && read == size);
+}
 
 std::string CatalogueFilePath()
 {
@@ -29,6 +44,7 @@ BOOL CUpdateInfoMgr::LoadUpdateList()
 {
     UINT message = 0;
     if (!DownloadFileList()) message = IDS_CATALOGUE_DOWNLOAD_FAILED;
+    else if (!CheckCatalogueSignature()) message = IDS_CATALOGUE_INVALID;
     else if (CreateUpdateList()) return TRUE;
     else message = IDS_CATALOGUE_INVALID;
 
@@ -59,6 +75,42 @@ BOOL CUpdateInfoMgr::DownloadFileList()
     if (ok) WriteLog(2, "[DownloadIniFile] Download File ( %s ) Succeed!", m_strSourceURL.c_str());
     else WriteLog(1, "[DownloadIniFile] Download File ( %s ) Failed!", m_strSourceURL.c_str());
     return ok;
+}
+
+BOOL CUpdateInfoMgr::CheckCatalogueSignature()
+{
+    if (!CatalogueSignatureRequired()) return TRUE;
+    const std::string path = CatalogueFilePath();
+    const std::string signaturePath = path + ".sig";
+    const std::string signatureUrl = m_strSourceURL + ".sig";
+    // Nothing of the catalogue is read or applied before it verifies.
+    auto refuse = [&](const char* why, DWORD error) {
+        RecordLastError(ERR_BAD_SIGNATURE, error);
+        WriteLog(1, "[CheckCatalogueSignature] %s: %s", signatureUrl.c_str(), why);
+        ::DeleteFileA(path.c_str());
+        ::DeleteFileA(signaturePath.c_str());
+        return FALSE;
+    };
+    ::DeleteFileA(signaturePath.c_str());
+    {
+        // Fetched right after the catalogue, with the same check and request,
+        // so that no cache pairs a fresh catalogue with an old signature.
+        zelto::ScopedInternet internet =
+            zelto::OpenInternetLogged("[CheckCatalogueSignature] InternetOpen Failed, Error Code = %d");
+        if (!internet) return refuse("no Internet handle", LastError.dwSysError);
+        if (!CHttpUtil::DownloadFile(internet.get(), signaturePath.c_str(), signatureUrl.c_str(), TRUE, nullptr, nullptr))
+            return refuse("the signature could not be fetched", LastError.dwSysError);
+    }
+    std::string catalogue, signature;
+    if (!ReadSmallFile(path, 16u << 20, catalogue) || !ReadSmallFile(signaturePath, 64u << 10, signature))
+        return refuse("the catalogue or its signature cannot be read", ::GetLastError());
+    ::DeleteFileA(signaturePath.c_str());
+    std::string why;
+    unsigned long error = 0;
+    if (!VerifyCatalogueSignature(catalogue, signature, BuiltInCatalogueKeys(), why, error))
+        return refuse(why.c_str(), error);
+    WriteLog(2, "[CheckCatalogueSignature] %s verified", signatureUrl.c_str());
+    return TRUE;
 }
 
 BOOL CUpdateInfoMgr::CreateUpdateList()

@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "catalogue/FileRegistration.h"
 #include "sys/RegKey.h"
+#include "sys/Sha256.h"
 #include "sys/Util.h"
 
 #include <ZeltoConfig.h>
@@ -84,6 +85,12 @@ BOOL IsUpdateNeeded(CUpdateInfo& file)
     WIN32_FIND_DATAA stagedFound;
     if (!Search(staged, stagedFound)) return 1;
     WriteLog(2, "[CreateUpdateList] Temp File exist (%s)", staged.c_str());
+    // A staged copy counts only when it is the published one.
+    if (!file.m_szSha256.empty() && !CSha256::Same(CSha256::OfFile(staged.c_str()), file.m_szSha256)) {
+        WriteLog(2, "[CreateUpdateList] Temp File differs from its SHA256 (%s)", staged.c_str());
+        ::DeleteFileA(staged.c_str());
+        return 1;
+    }
     if (CheckUpdate(file, stagedFound, staged) == 1) {
         ::DeleteFileA(staged.c_str());
         return 1;

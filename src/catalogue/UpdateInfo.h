@@ -15,7 +15,9 @@ public:
     CUpdateInfo(const CUpdateInfo&) = delete;
     CUpdateInfo& operator=(const CUpdateInfo&) = delete;
 
-    // Reads a FILE element; 0 when it is refused (no SOURCE, no DEST, a bad NAME).
+    // Reads a FILE element; 0 when it is refused (no SOURCE, no DEST, a bad
+    // NAME, a SHA256 or RUNSHA256 that is not 64 hexadecimal digits, or a
+    // missing hash where the build requires signed catalogues).
     BOOL GetUpdateInfo(const pugi::xml_node& element);
     // Reads a RUNFILE element.
     void ParseRunFileElement(const pugi::xml_node& element);
@@ -45,5 +47,7 @@ public:
     DWORD m_dwRunVersionMS = 0;
     DWORD m_dwRunVersionLS = 0;
     ULONGLONG m_ftFileTime = 0;      // expected last-write time (UTC, 100 ns); 0 = do not compare
+    std::string m_szSha256;          // SHA-256 of the download (64 hex digits); empty = not checked
+    std::string m_szRunSha256;       // SHA-256 of the auxiliary program's download
     int m_bDownloaded = 0;           // the current file already lies in the staging folder
 };

@@ -25,10 +25,14 @@ public:
     // Reads the parameter document of "-x" into the members below.
     BOOL ParseXMLArgument(const char* document);
 
-    // Fetches and reads the catalogue; on failure shows the message and
-    // posts status 101. The run goes on either way.
+    // Fetches, verifies and reads the catalogue; on failure shows the message
+    // and posts status 101, and the run ends.
     BOOL LoadUpdateList();
     BOOL DownloadFileList();
+    // Where the build names catalogue keys: fetches "<catalogue URL>.sig" and
+    // verifies the downloaded catalogue with it; on failure LastError 1015,
+    // the catalogue deleted. TRUE at once where the build names none.
+    BOOL CheckCatalogueSignature();
     BOOL CreateUpdateList();
 
     // The notification protocol of the starting program.

@@ -1,10 +1,13 @@
 // Reads the catalogue's UPDATEITEM, FILE and RUNFILE elements into the model.
+#include "catalogue/CatalogueSignature.h"
 #include "catalogue/CatalogueValues.h"
 #include "catalogue/UpdateDecision.h"
 #include "catalogue/UpdateInfoMgr.h"
 
 #include "base/Handles.h"
+#include "base/LastError.h"
 #include "base/Log.h"
+#include "sys/Sha256.h"
 #include "sys/Util.h"
 
 #include <cstring>
@@ -105,7 +108,7 @@ BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)
     const std::string folder = CUtil::ExpandPathMacros(dest.c_str());
     if (!CUtil::CreateRecursiveDirectory(folder.c_str()))
         WriteLog(1, "[GetUpdateInfo] CUtil::CreateRecursiveDirectory(%s) Failed, Error Code = %d", folder.c_str(),
-                 ::GetLastError());
+                 LastError.dwSysError);
     m_szDestFileName = folder + "\\" + m_szName;
 
     std::string text;
@@ -136,6 +139,23 @@ BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)
     m_bSharedDll = Flag(element, "SHAREDDLL");
     WriteLog(2, "[GetUpdateInfo] SharedDll = %d (FileName = %s)", m_bSharedDll, name);
     if (pugi::xml_node run = element.child("RUNFILE")) ParseRunFileElement(run);
+    // The hashes of what is downloaded: exactly 64 hexadecimal digits.
+    if (ChildText(element, "SHA256", m_szSha256) && !CSha256::IsHexDigest(m_szSha256)) {
+        WriteLog(1, "[GetUpdateInfo] Invalid SHA256 (FileName = %s)", name);
+        return 0;
+    }
+    if (pugi::xml_node run = element.child("RUNFILE")) {
+        if (ChildText(run, "RUNSHA256", m_szRunSha256) && !CSha256::IsHexDigest(m_szRunSha256)) {
+            WriteLog(1, "[GetUpdateInfo] Invalid RUNSHA256 (FileName = %s)", name);
+            return 0;
+        }
+    }
+    // A signed catalogue covers every byte that is installed or run.
+    if (CatalogueSignatureRequired() &&
+        (m_szSha256.empty() || (!m_szRunFileName.empty() && m_szRunSha256.empty()))) {
+        WriteLog(1, "[GetUpdateInfo] SHA256 missing in a signed catalogue (FileName = %s)", name);
+        return 0;
+    }
     if (ChildText(element, "CLASSID", m_szClassId))
         WriteLog(2, "[GetUpdateInfo] ClassID=%s (FileName = %s)", m_szClassId.c_str(), name);
 

@@ -20,6 +20,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -29,11 +30,17 @@ const int kLabelId = 1;
 const char kGulim[] = "\xB1\xBC\xB8\xB2";   // "굴림"
 const char kDotum[] = "\xB5\xB8\xBF\xF2";   // "돋움"
 
+// The worker's answer when it broke down: the run ends as a failed install.
+const WPARAM kWorkerBroke = 2;
+
 DWORD WINAPI WorkerThread(LPVOID param)
 {
+    auto* dialog = static_cast<CDlgDownload*>(param);
     try {
-        return static_cast<CDlgDownload*>(param)->DownloadInstallFiles();
+        return dialog->DownloadInstallFiles();
     } catch (...) {
+        WriteLog(1, "[DownloadInstallFiles] the download worker stopped on an exception");
+        ::PostMessageA(dialog->GetSafeHwnd(), UM_DOWNLOAD_COMPLETE, kWorkerBroke, 0);
         return FALSE;
     }
 }
@@ -129,8 +136,19 @@ BOOL CDlgDownload::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& re
     result = 0;
     switch (msg) {
     case UM_START_INSTALL: {
+        if (m_bRunning) return TRUE;
+        m_bRunning = true;
+        m_nFiles = 0;
+        for (const auto& item : CUpdateInfoMgr::GetInstance()->Items())
+            m_nFiles += static_cast<int>(item->m_arrUpdateFile.size());
         DWORD id = 0;
-        zelto::ScopedKernelHandle thread(::CreateThread(nullptr, 0, &WorkerThread, this, 0, &id));
+        m_hWorker.reset(::CreateThread(nullptr, 0, &WorkerThread, this, 0, &id));
+        if (!m_hWorker) {
+            DWORD error = ::GetLastError();
+            WriteLog(1, "[OnStartInstall] CreateThread Failed, Error Code = %d", error);
+            ShowMessage(IDS_INSTALL_FAILED, LastErrorSuffix());
+            AbortRun();
+        }
         return TRUE;
     }
     case UM_DOWNLOAD_PROGRESS:
@@ -220,11 +238,39 @@ LRESULT CDlgDownload::OnDownloadProgress(WPARAM wParam, LPARAM lParam)
 
 void CDlgDownload::OnFileDownloaded()
 {
-    PBRANGE range = {0, 100};
-    ::SendMessageA(GetDlgItem(IDC_PROGRESS), PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-    double span = range.iHigh - range.iLow;
-    int percent = span > 0 ? static_cast<int>(m_nPosition / span * 100.0 + 0.5) : 0;
+    // Of the bytes when the server told the sizes, else of the files; 100
+    // only once everything is there (OnDownloadComplete).
+    ++m_nFilesDone;
+    int percent = 0;
+    if (m_nTotal > 0) percent = static_cast<int>(static_cast<double>(m_nPosition) / m_nTotal * 100.0 + 0.5);
+    else if (m_nFiles > 0) percent = m_nFilesDone * 100 / m_nFiles;
+    PostPercent(std::min(percent, 99));
+}
+
+void CDlgDownload::PostPercent(int percent)
+{
+    // Status 30 never goes back within a run.
+    percent = std::max(0, std::min(percent, 100));
+    if (percent < m_nLastPercent) percent = m_nLastPercent;
+    m_nLastPercent = percent;
     CUpdateInfoMgr::GetInstance()->PostStatus(STATUS_DOWNLOAD_PERCENT, percent);
+}
+
+void CDlgDownload::RequestClose()
+{
+    WriteLog(1, "[CDlgDownload] the main window was asked to close; the run stops");
+    m_bCloseRequested = true;
+    if (m_hCancelEvent) ::SetEvent(m_hCancelEvent.get());
+    ::ShowWindow(m_hWnd, SW_HIDE);
+}
+
+void CDlgDownload::WaitForWorker()
+{
+    // The worker posted its last message and is ending; nothing it used may
+    // go before it has.
+    if (m_hWorker && ::WaitForSingleObject(m_hWorker.get(), 30000) != WAIT_OBJECT_0)
+        WriteLog(1, "[CDlgDownload] the download worker did not end within 30 s");
+    m_hWorker.reset();
 }
 
 LRESULT CDlgDownload::OnExtractProgress(WPARAM wParam)
@@ -239,7 +285,17 @@ LRESULT CDlgDownload::OnExtractProgress(WPARAM wParam)
 
 void CDlgDownload::OnDownloadComplete(BOOL failed)
 {
+    WaitForWorker();
     CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
+    if (static_cast<WPARAM>(failed) == kWorkerBroke) {
+        ShowMessage(IDS_INSTALL_FAILED, LastErrorSuffix());
+        AbortRun();
+        return;
+    }
+    if (m_bCloseRequested) {
+        AbortRun();
+        return;
+    }
     bool anyFailed = false;
     for (const auto& item : manager->Items()) {
         bool itemFailed = failed != FALSE;
@@ -252,10 +308,15 @@ void CDlgDownload::OnDownloadComplete(BOOL failed)
         AbortRun();
         return;
     }
+    if (m_nLastPercent >= 0 && m_nLastPercent < 100) PostPercent(100);
     manager->PostStatus(STATUS_INSTALL_START, 0);
     HCURSOR previous = ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT));
     BOOL installed = InstallDownloadedFiles();
     ::SetCursor(previous);
+    if (m_bCloseRequested) {   // asked to close during the installation
+        AbortRun();
+        return;
+    }
     if (installed) {
         ::ShowWindow(m_hWnd, SW_HIDE);
         ::PostMessageA(m_hWnd, UM_SETUP_COMPLETE, 0, 0);
@@ -272,8 +333,15 @@ BOOL CDlgDownload::InstallDownloadedFiles()
     CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
     int restart = manager->GetRestartFlag();
     BOOL all = TRUE;
-    for (auto& item : manager->Items())
+    for (auto& item : manager->Items()) {
+        // A close request (taken by a message box's loop) stops the run
+        // between items: the current one has installed or rolled back.
+        if (m_bCloseRequested) {
+            all = FALSE;
+            break;
+        }
         if (!InstallItem(*item, manager->GetForceDelete(), restart)) all = FALSE;
+    }
     manager->SetRestartFlag(restart);
     return all;
 }
@@ -298,14 +366,17 @@ void CDlgDownload::OnSetupComplete()
         // fails afterwards. So it is not removed.
     }
     const bool firstInstallation = manager->GetUpdateMode() == 0;
+    const std::string tag = manager->GetModuleInstallTag();
+    m_bRunning = false;
     if (HWND frame = GetMainFrameWindow()) ::PostMessageA(frame, WM_CLOSE, 0, 0);
-    if (firstInstallation) CStatSender::SendModuleInstallCount(CUpdateInfoMgr::GetInstance()->GetModuleInstallTag());
+    if (firstInstallation) CStatSender::SendModuleInstallCount(tag);
 }
 
 void CDlgDownload::AbortRun()
 {
     ::ShowWindow(m_hWnd, SW_HIDE);
     CUpdateInfoMgr::GetInstance()->PostStatus(STATUS_FAILED, 0);
+    m_bRunning = false;
     if (HWND frame = GetMainFrameWindow()) ::PostMessageA(frame, WM_CLOSE, 0, 0);
 }
 

@@ -29,6 +29,13 @@ public:
     // The installation phase, on the user-interface thread.
     BOOL InstallDownloadedFiles();
 
+    // From the start of the downloads until the run's end is decided.
+    bool IsRunning() const { return m_bRunning; }
+    // The main frame was asked to close: the downloads are cancelled, an
+    // installation stops after the current item; the run then ends with
+    // status 101 and closes the frame itself.
+    void RequestClose();
+
 protected:
     BOOL OnInitDialog() override;
     BOOL OnCommand(WORD id, WORD code, HWND control) override;
@@ -46,7 +53,16 @@ private:
     bool ShouldShowProgress() const;
     bool Cancelled() const;
 
+    void PostPercent(int percent);
+    void WaitForWorker();
+
     zelto::ScopedKernelHandle m_hCancelEvent;
+    zelto::ScopedKernelHandle m_hWorker;
+    bool m_bRunning = false;
+    bool m_bCloseRequested = false;
+    int m_nFiles = 0;            // files to download, for the percent without a total
+    int m_nFilesDone = 0;
+    int m_nLastPercent = -1;     // the last status 30 sent (-1: none yet)
     std::unique_ptr<CSkinProgress> m_pSkinProgress;
     int m_nTotal = 0;
     int m_nPosition = 0;

@@ -73,8 +73,12 @@ CItemRollback::CItemRollback(const char* programKey, const std::string& itemName
 
 CItemRollback::~CItemRollback()
 {
-    for (const Change& change : m_changes)
-        if (change.placement == Placement::Replaced) ::DeleteFileA(KeepOldAs(*change.file).c_str());
+    for (const Change& change : m_changes) {
+        if (change.placement != Placement::Replaced) continue;
+        const std::string old = KeepOldAs(*change.file);
+        ::SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA(old.c_str());
+    }
     ::RemoveDirectoryA(BackupFolder().c_str());
 }
 

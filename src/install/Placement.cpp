@@ -97,9 +97,15 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
     const std::string backup = keepOldAs.empty() ? staged + ".old" : keepOldAs;
     // The copy of the old file stays only where the caller asked for it and
     // only when the file was really replaced.
+    // The copy carries the old file's attributes: a read-only one must be
+    // made writable before it can be deleted.
+    auto dropBackup = [&]() {
+        ::SetFileAttributesA(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA(backup.c_str());
+    };
     auto finish = [&](Placement how) {
         outcome = how;
-        if (how != Placement::Replaced || keepOldAs.empty()) ::DeleteFileA(backup.c_str());
+        if (how != Placement::Replaced || keepOldAs.empty()) dropBackup();
         return TRUE;
     };
     auto placed = [&](bool replaced) {
@@ -108,7 +114,7 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
     };
     auto failed = [&]() {
         DWORD error = ::GetLastError();
-        ::DeleteFileA(backup.c_str());
+        dropBackup();
         ::SetLastError(error);
         return FALSE;
     };

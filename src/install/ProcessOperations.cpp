@@ -1,6 +1,7 @@
 #include "install/ProcessOperations.h"
 
 #include "base/Handles.h"
+#include "base/Log.h"
 #include "base/Text.h"
 #include "proc/TaskManager.h"
 #include "sys/Util.h"
@@ -11,11 +12,19 @@
 
 namespace {
 
+// How often the user is asked to close the browser for one file before the
+// answer counts as Cancel: the wait for a holder to let go has an end even
+// when the browser never does.
+const int kMaxAsks = 10;
 
+// IDOK only when the user pressed OK: a dialog that could not be shown is no
+// consent.
 int AskToCloseBrowser(BYTE mode, HWND disableWnd)
 {
     CMsgDialog dialog(disableWnd, mode, CUtil::Folders().nIEMajorVersion, nullptr);
-    return static_cast<int>(dialog.DoModal());
+    INT_PTR answer = dialog.DoModal();
+    if (answer == -1) WriteLog(1, "[AskToCloseBrowser] the dialog could not be shown; taken as Cancel");
+    return answer == IDOK ? IDOK : IDCANCEL;
 }
 
 using Matcher = std::function<bool(const CModuleInstance&)>;
@@ -23,7 +32,9 @@ using Matcher = std::function<bool(const CModuleInstance&)>;
 BOOL CloseProcessesUsing(const char* probe, const Matcher& matches, BYTE mode, HWND disableWnd, BYTE* agreement,
                          BYTE detectOnly)
 {
-    if (CUtil::Folders().osVersion.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS && IsFileFree(probe)) return TRUE;
+    // A free file needs no look at the processes (no probe: always look).
+    if (probe && CUtil::Folders().osVersion.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS && IsFileFree(probe))
+        return TRUE;
     CTaskManager manager;
     manager.Populate();
     for (unsigned p = 0; p < manager.GetProcessCount(); ++p) {
@@ -58,11 +69,12 @@ BOOL IsFileFree(const char* path)
     return (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) ? FALSE : TRUE;
 }
 
-BOOL CloseProcessesUsingModuleName(const char* name, BYTE mode, HWND disableWnd, BYTE* agreement, BYTE detectOnly)
+BOOL CloseProcessesUsingModuleName(const char* name, BYTE mode, HWND disableWnd, BYTE* agreement, BYTE detectOnly,
+                                   const char* probePath)
 {
     const std::string wanted = name ? name : "";
     auto matches = [&](const CModuleInstance& module) { return lstrcmpiA(module.GetBaseName(), wanted.c_str()) == 0; };
-    return CloseProcessesUsing(wanted.c_str(), matches, mode, disableWnd, agreement, detectOnly);
+    return CloseProcessesUsing(probePath, matches, mode, disableWnd, agreement, detectOnly);
 }
 
 BOOL CloseProcessesUsingModulePath(const char* path, BYTE mode, HWND disableWnd, BYTE* agreement, BYTE detectOnly)
@@ -84,8 +96,10 @@ BYTE WaitUntilFileReleased(const char* path, BYTE mode, HWND disableWnd)
     if (CUtil::Folders().nIEMajorVersion < 8) return 1;
     BYTE agreement = 0;
     if (CloseProcessesUsingModulePath(path, mode, disableWnd, &agreement, 1)) return 1;
-    for (;;) {
+    for (int ask = 0; ask < kMaxAsks; ++ask) {
         if (AskToCloseBrowser(mode, disableWnd) == IDCANCEL) return 0;
         if (CloseProcessesUsingModulePath(path, mode, disableWnd, &agreement, 1)) return 1;
     }
+    WriteLog(1, "[WaitUntilFileReleased] %s still held after %d requests; taken as Cancel", path ? path : "", kMaxAsks);
+    return 0;
 }

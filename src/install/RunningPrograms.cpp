@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "net/HttpRequest.h"
 #include "net/HttpUtil.h"
+#include "sys/Sha256.h"
 #include "sys/Util.h"
 
 namespace {
@@ -32,7 +33,12 @@ BOOL RunFileAndWait(const CUpdateInfo& file)
     const std::string localPath = folder + "\\" + file.m_szRunFileName;
 
     DWORD high = 0, low = 0;
-    if (CUtil::IsFileExist(localPath.c_str()) && CUtil::GetFileVersion(localPath.c_str(), &high, &low)) {
+    // With a RUNSHA256 only the published program runs: a present copy with
+    // other bytes (one planted in a writable folder, say) is fetched anew.
+    const bool present = CUtil::IsFileExist(localPath.c_str()) &&
+                         (file.m_szRunSha256.empty() ||
+                          CSha256::Same(CSha256::OfFile(localPath.c_str()), file.m_szRunSha256));
+    if (present && CUtil::GetFileVersion(localPath.c_str(), &high, &low)) {
         if (IsGreater(file.m_dwRunVersionMS, file.m_dwRunVersionLS, high, low)) {
             WriteLog(2, "[RunFileAndWait] FileVersion (%s) (U:%d:%d) != (L:%d:%d)", localPath.c_str(),
                      file.m_dwRunVersionMS, file.m_dwRunVersionLS, high, low);
@@ -46,7 +52,7 @@ BOOL RunFileAndWait(const CUpdateInfo& file)
     if (!internet) return FALSE;
     WriteLog(2, "[RunFileAndWait] Download File %s -> %s", file.m_szRunSource.c_str(), localPath.c_str());
     BOOL downloaded = CHttpUtil::DownloadFile(internet.get(), localPath.c_str(), file.m_szRunSource.c_str(), TRUE,
-                                              nullptr, nullptr);
+                                              nullptr, nullptr, file.m_szRunSha256.c_str());
     internet.reset();
     if (!downloaded) {
         WriteLog(1, "[RunFileAndWait] DownloadFile(%s) Failed", file.m_szRunSource.c_str());

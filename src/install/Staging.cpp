@@ -99,7 +99,8 @@ BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWn
     WriteLog(2, "[DownloadInstallFiles] Download File %s -> %s", url.c_str(), staged.c_str());
     ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_SIZE, file.m_dwDownloadSize);
     ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_URL, reinterpret_cast<LPARAM>(url.c_str()));
-    if (!CHttpUtil::DownloadFile(internet, staged.c_str(), url.c_str(), TRUE, progressWnd, cancelEvent)) {
+    if (!CHttpUtil::DownloadFile(internet, staged.c_str(), url.c_str(), TRUE, progressWnd, cancelEvent,
+                                 file.m_szSha256.c_str())) {
         WriteLog(1, "[DownloadInstallFiles] Download Failed (%s)", url.c_str());
         return FALSE;
     }
@@ -119,15 +120,46 @@ BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWn
     return TRUE;
 }
 
+namespace {
+
+// An entry name flagged as UTF-8 in code page 949, the file system's text;
+// false when a character has no place in it.
+bool Utf8To949(const std::string& utf8, std::string& local)
+{
+    if (utf8.empty()) {
+        local.clear();
+        return true;
+    }
+    int wide = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    if (wide <= 0) return false;
+    std::wstring text(static_cast<size_t>(wide), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), &text[0], wide);
+    BOOL lossy = FALSE;
+    int bytes = ::WideCharToMultiByte(949, WC_NO_BEST_FIT_CHARS, text.data(), wide, nullptr, 0, nullptr, &lossy);
+    if (bytes <= 0 || lossy) return false;
+    local.assign(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(949, WC_NO_BEST_FIT_CHARS, text.data(), wide, &local[0], bytes, nullptr, &lossy);
+    return !lossy;
+}
+
+}  // namespace
+
 BOOL UnpackArchive(const std::string& archivePath, HWND wnd, UINT message)
 {
     if (::GetFileAttributesA(archivePath.c_str()) == INVALID_FILE_ATTRIBUTES) return TRUE;
     CMyZipCallback callback(wnd, message);
+    // The staging folder is the user's own: a folder planted there may be a
+    // junction or link to anywhere. Nothing is written through one.
     zip::Archive archive(
         [](const std::string& path) {
-            return ::CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+            if (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+            DWORD attributes = ::GetFileAttributesA(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+            WriteLog(1, "[UnpackArchive] %s is a link or junction: nothing is written through it", path.c_str());
+            return false;
         },
         '\\');
+    archive.SetUtf8Converter(Utf8To949);
     if (archive.Open(archivePath) != zip::Result::Ok || archive.EntryCount() == 0) return FALSE;
     zip::Progress progress = nullptr;
     if (wnd && message)

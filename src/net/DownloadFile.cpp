@@ -4,6 +4,7 @@
 #include "base/LastError.h"
 #include "base/Log.h"
 #include "net/HttpRequest.h"
+#include "sys/Sha256.h"
 
 #include <ZeltoConfig.h>
 
@@ -40,7 +41,7 @@ private:
 }  // namespace
 
 BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const char* url, BOOL /*reload*/,
-                             HWND progressWnd, HANDLE cancelEvent)
+                             HWND progressWnd, HANDLE cancelEvent, const char* sha256)
 {
     if (!url || !localPath) return FALSE;
     if (!IsTrustedUrl(url)) {
@@ -86,6 +87,9 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
     // still add up to the bytes written).
     ProgressThrottle throttle;
     DWORD unreported = 0;
+    // The hash grows with the bytes as they arrive: no second pass.
+    const bool hashed = sha256 && sha256[0];
+    CSha256 hash;
     BYTE buffer[4096];
     for (bool first = true;; first = false) {
         DWORD read = 0;
@@ -109,6 +113,7 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
             writeFailed = true;
             break;
         }
+        if (hashed) hash.Update(buffer, written);
         received += written;
         unreported += written;
         if (progressWnd && throttle.DueForPost(now)) {
@@ -132,6 +137,17 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
         WriteLog(1, "[DownloadFile] dwFileSize != dwRecv Download Failed");
         ::DeleteFileA(localPath);
         return FALSE;
+    }
+    // Whatever the transport reported, only the published bytes count.
+    if (hashed) {
+        const std::string got = hash.HexDigest();
+        if (!CSha256::Same(got, sha256)) {
+            RecordLastError(ERR_HASH_MISMATCH, 0);
+            WriteLog(1, "[DownloadFile] SHA256 mismatch (%s): received %s, catalogue %s", url,
+                     got.empty() ? "(none)" : got.c_str(), sha256);
+            ::DeleteFileA(localPath);
+            return FALSE;
+        }
     }
     return TRUE;
 }

@@ -27,8 +27,12 @@ ScopedInternet OpenInternetLogged(const char* logFormat)
 
 ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers)
 {
-    DWORD headerLength = headers ? static_cast<DWORD>(std::strlen(headers)) : 0;
-    return ScopedInternet(::InternetOpenUrlA(internet, url, headers, headerLength, ZELTO_FRESH_FLAGS, 0));
+    // Every request is answered by the server: no proxy or cache on the way
+    // may hand out an old catalogue or file.
+    std::string all = ZELTO_FRESH_HEADERS;
+    if (headers && headers[0]) all += std::string(headers) + "\r\n";
+    return ScopedInternet(::InternetOpenUrlA(internet, url, all.c_str(), static_cast<DWORD>(all.size()),
+                                             ZELTO_FRESH_FLAGS, 0));
 }
 
 ScopedInternet OpenUrlLogged(HINTERNET internet, const char* url, const char* headers, const char* logFormat)

@@ -12,7 +12,10 @@
 constexpr const char* ZELTO_AGENT = "ZeltoOmbrix/1.0.1.31";
 
 // Request flags of every request: always from the server, never cached.
-constexpr DWORD ZELTO_FRESH_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+// Past every cache: WinINet's own (reload, no write) and any proxy's (the
+// no-cache pragma, with the request headers of ZELTO_FRESH_HEADERS).
+constexpr DWORD ZELTO_FRESH_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+constexpr const char* ZELTO_FRESH_HEADERS = "Cache-Control: no-cache\r\nPragma: no-cache\r\n";
 
 // The download progress message: wParam 3, lParam the bytes of one chunk.
 constexpr UINT UM_DOWNLOAD_PROGRESS = WM_USER + 102;
@@ -35,9 +38,11 @@ public:
     // Downloads url into localPath through the open Internet handle. Posts
     // UM_DOWNLOAD_PROGRESS per chunk to progressWnd (may be null) and stops
     // when cancelEvent (may be null) is set. TRUE only when the whole body was
-    // written; on failure no partial file is left.
+    // written and, when sha256 (64 hexadecimal digits, may be null or empty)
+    // is given, its SHA-256 is that one (else LastError 1016); on failure no
+    // partial file is left.
     static BOOL DownloadFile(HINTERNET internet, const char* localPath, const char* url, BOOL reload,
-                             HWND progressWnd, HANDLE cancelEvent);
+                             HWND progressWnd, HANDLE cancelEvent, const char* sha256 = nullptr);
 
     // The announced length of url, or 0 on failure or when none is announced.
     static DWORD GetDownloadFileSize(HINTERNET internet, const char* url);

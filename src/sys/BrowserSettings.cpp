@@ -7,7 +7,6 @@
 
 #include <objbase.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,30 +19,41 @@ const char kScopes[] = "SOFTWARE\\Microsoft\\Internet Explorer\\SearchScopes";
 const char kUntrusted[] = "Software\\Microsoft\\Internet Explorer\\UntrustedPublishers";
 const char kPortalName[] = "Zelto";
 
-std::string Literal(const std::string& text)
+bool AtNoCase(const std::string& text, size_t pos, const std::string& word)
 {
-    std::string out;
-    for (char c : text) {
-        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) out += '\\';
-        out += c;
+    if (word.empty() || pos > text.size() || text.size() - pos < word.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(text[pos + i]) != lower(word[i])) return false;
     }
-    return out;
+    return true;
 }
 
-// The three home-page patterns, built from the configured name parts.
-const std::vector<std::regex>& HomePatterns()
+// "(suffix)+/*" from pos to the end of text.
+bool SuffixesThenSlashes(const std::string& text, size_t pos, const std::string& suffix)
 {
-    static const std::vector<std::regex> patterns = [] {
-        const std::string d = Literal(ZELTO_DOMAIN_LABEL), t1 = Literal(ZELTO_MAIN_SUFFIX),
-                          t2 = Literal(ZELTO_NATIONAL_SUFFIX), k = Literal(ZELTO_JUNIOR_LABEL);
-        const auto flags = std::regex::ECMAScript | std::regex::icase;
-        return std::vector<std::regex>{
-            std::regex("^(http://)*(" + k + "\\.)*" + d + "\\.(" + t1 + ")+/*$", flags),
-            std::regex("^(http://)*(www\\.)*" + d + "\\.(" + t1 + ")+/*$", flags),
-            std::regex("^(http://)*(www\\.)*" + d + "\\.(" + t2 + ")+/*$", flags),
-        };
-    }();
-    return patterns;
+    size_t end = text.size();
+    while (end > pos && text[end - 1] == '/') --end;
+    if (suffix.empty() || end == pos || (end - pos) % suffix.size() != 0) return false;
+    for (size_t at = pos; at < end; at += suffix.size())
+        if (!AtNoCase(text, at, suffix)) return false;
+    return true;
+}
+
+// One home-page pattern "^(http://)*(label.)*domain.(suffix)+/*$", any case,
+// matched by loops (the texts come from the registry and may be long; a
+// backtracking matcher would recurse per character).
+bool MatchesHomePattern(const std::string& url, const std::string& label, const std::string& suffix)
+{
+    const std::string scheme = "http://", repeated = label + ".", domain = std::string(ZELTO_DOMAIN_LABEL) + ".";
+    size_t at = 0;
+    while (AtNoCase(url, at, scheme)) at += scheme.size();   // no label or domain holds "http://"
+    // Every count of the repeated label in turn.
+    for (;;) {
+        if (AtNoCase(url, at, domain) && SuffixesThenSlashes(url, at + domain.size(), suffix)) return true;
+        if (!AtNoCase(url, at, repeated)) return false;
+        at += repeated.size();
+    }
 }
 
 bool Open(CRegKey& key, const char* path, REGSAM access)
@@ -90,9 +100,12 @@ bool ForEachSubKey(const CRegKey& key, Visit visit)
 BOOL IsPortalHomeUrl(const char* url)
 {
     if (!url) return FALSE;
-    for (const std::regex& pattern : HomePatterns())
-        if (std::regex_match(url, pattern)) return TRUE;
-    return FALSE;
+    // Nothing longer than the longest URL the browser takes (2,083 bytes)
+    // is a home page.
+    const std::string text = url;
+    if (text.size() > 2083) return FALSE;
+    return MatchesHomePattern(text, ZELTO_JUNIOR_LABEL, ZELTO_MAIN_SUFFIX) ||
+           MatchesHomePattern(text, "www", ZELTO_MAIN_SUFFIX) || MatchesHomePattern(text, "www", ZELTO_NATIONAL_SUFFIX);
 }
 
 BOOL IsStartPagePortal()

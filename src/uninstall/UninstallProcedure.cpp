@@ -37,6 +37,7 @@ void RemoveFromCache(RemoveControlByNameFn removeControl, const std::string& pat
 BOOL InUseCheck(const UninstallFileList& files, HWND mainWnd, BYTE* agreement)
 {
     if (BrowserVersion() >= 8) {
+        int asks = 0;
         for (;;) {
             bool held = false;
             for (const auto& file : files) {
@@ -45,8 +46,10 @@ BOOL InUseCheck(const UninstallFileList& files, HWND mainWnd, BYTE* agreement)
                 if (!CloseProcessesUsingModulePath(file->FilePath.c_str(), 0, mainWnd, &fresh, 1)) { held = true; break; }
             }
             if (!held) break;
+            // Only the user's OK goes on: a dialog that could not be shown
+            // is no consent, and ten requests are the most.
             CMsgDialog dialog(mainWnd, 0, BrowserVersion());
-            if (dialog.DoModal() == IDCANCEL) return FALSE;
+            if (dialog.DoModal() != IDOK || ++asks > 10) return FALSE;
         }
     }
     for (const auto& file : files) {
@@ -210,7 +213,9 @@ DWORD RunUninstall(UninstallRequest& request)
         // The wait compares full paths: the library's path when it is known.
         const std::string library = CompanionLibraryPath();
         if (WaitUntilFileReleased(library.empty() ? kCompanion : library.c_str(), 0, request.mainWnd) != 1) return 0;
-        if (!CloseProcessesUsingModuleName(kCompanion, 0, request.mainWnd, &agreement, 0)) return 0;
+        if (!CloseProcessesUsingModuleName(kCompanion, 0, request.mainWnd, &agreement, 0,
+                                           library.empty() ? nullptr : library.c_str()))
+            return 0;
     }
     for (const std::string& item : request.items) {
         UninstallFileList files;

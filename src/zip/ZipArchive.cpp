@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <utility>
 
 namespace zip {
 
@@ -50,6 +52,8 @@ const char* ResultText(Result result)
     case Result::CrcMismatch: return "CRC-32 mismatch";
     case Result::WriteFailed: return "the entry could not be written";
     case Result::Aborted: return "aborted";
+    case Result::TooLarge: return "the archive unpacks to more than it declares or than is allowed";
+    case Result::BadName: return "an entry name cannot be written in the system's code page";
     }
     return "unknown";
 }
@@ -74,9 +78,37 @@ Result Archive::Open(const std::string& path)
     long long end = ftello(m_file);
 #endif
     m_fileSize = end < 0 ? 0 : static_cast<uint64_t>(end);
-    Result result = ReadCentralDirectory();
+    Result result;
+    try {
+        result = ReadCentralDirectory();
+    } catch (const std::bad_alloc&) {
+        result = Result::TooLarge;
+    }
     if (result != Result::Ok) Close();
     return result;
+}
+
+// Every entry's data lies before the next entry and before the central
+// directory: two records that share data (the overlapping "zip bomb") are
+// refused, and so is an archive declaring more than the ceiling.
+Result Archive::CheckLayout(uint64_t directoryOffset)
+{
+    m_declaredBytes = 0;
+    m_writtenBytes = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> spans;   // (local header, end of its data at the least)
+    spans.reserve(m_entries.size());
+    for (const Entry& entry : m_entries) {
+        m_declaredBytes += entry.size;
+        if (entry.size > kMaxUnpackedBytes || m_declaredBytes > kMaxUnpackedBytes) return Result::TooLarge;
+        if (entry.localHeaderOffset > m_fileSize || entry.compressedSize > m_fileSize) return Result::Corrupt;
+        spans.emplace_back(entry.localHeaderOffset, entry.localHeaderOffset + 30 + entry.compressedSize);
+    }
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 0; i < spans.size(); ++i) {
+        uint64_t next = i + 1 < spans.size() ? spans[i + 1].first : directoryOffset;
+        if (spans[i].second > next) return Result::Corrupt;
+    }
+    return Result::Ok;
 }
 
 Result Archive::ReadCentralDirectory()
@@ -109,6 +141,7 @@ Result Archive::ReadCentralDirectory()
         directoryOffset = U64(record + 48);
     }
     if (directoryOffset > m_fileSize || directorySize > m_fileSize - directoryOffset) return Result::Corrupt;
+    if (directorySize > kMaxDirectoryBytes) return Result::TooLarge;
     // Every central header takes at least 46 bytes.
     if (count > directorySize / 46) return Result::Corrupt;
 
@@ -153,7 +186,7 @@ Result Archive::ReadCentralDirectory()
         m_entries.push_back(std::move(entry));
         pos += 46 + nameLength + extraLength + commentLength;
     }
-    return Result::Ok;
+    return CheckLayout(directoryOffset);
 }
 
 std::string Archive::SafeRelativePath(const std::string& name, char separator)
@@ -161,10 +194,21 @@ std::string Archive::SafeRelativePath(const std::string& name, char separator)
     if (name.empty() || name[0] == '/' || name[0] == '\\') return std::string();
     if (name.size() >= 2 && name[1] == ':') return std::string();
     std::string out, part;
+    // Names Windows takes for devices, with any extension: writing "aux.txt"
+    // opens the AUX device.
+    auto isDevice = [](const std::string& text) {
+        std::string base = text.substr(0, text.find('.'));
+        while (!base.empty() && base.back() == ' ') base.pop_back();
+        for (char& c : base) c = static_cast<char>((c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c);
+        if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+        return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+               base[3] >= '1' && base[3] <= '9';
+    };
     auto flush = [&]() -> bool {
         if (part.empty() || part == ".") { part.clear(); return true; }
         if (part == "..") return false;
         if (part.find(':') != std::string::npos) return false;
+        if (part.back() == '.' || part.back() == ' ' || isDevice(part)) return false;
         if (!out.empty()) out += separator;
         out += part;
         part.clear();
@@ -185,11 +229,23 @@ std::string Archive::SafeRelativePath(const std::string& name, char separator)
 
 Result Archive::Extract(size_t index, const std::string& folder, const Progress& progress)
 {
+    try {
+        return ExtractEntry(index, folder, progress);
+    } catch (const std::bad_alloc&) {
+        return Result::TooLarge;
+    }
+}
+
+Result Archive::ExtractEntry(size_t index, const std::string& folder, const Progress& progress)
+{
     if (!m_file) return Result::NotOpen;
     if (index >= m_entries.size()) return Result::BadIndex;
     const Entry& entry = m_entries[index];
-    const std::string relative = SafeRelativePath(entry.name, m_separator);
+    std::string name = entry.name;
+    if ((entry.flags & 0x0800) && m_convertUtf8 && !m_convertUtf8(entry.name, name)) return Result::BadName;
+    const std::string relative = SafeRelativePath(name, m_separator);
     if (relative.empty()) return Result::UnsafeName;
+    if (m_writtenBytes + entry.size > m_declaredBytes) return Result::TooLarge;   // an entry unpacked twice
     if (entry.flags & 0x0001) return Result::Unsupported;   // encrypted
     if (!entry.IsFolder() && entry.method != 0 && entry.method != 8) return Result::Unsupported;
 
@@ -214,16 +270,29 @@ Result Archive::Extract(size_t index, const std::string& folder, const Progress&
     if (dataOffset > m_fileSize || entry.compressedSize > m_fileSize - dataOffset) return Result::Corrupt;
     if (entry.method == 0 && entry.compressedSize != entry.size) return Result::Corrupt;
 
-    std::unique_ptr<FILE, FileCloser> out(std::fopen(path.c_str(), "wb"));
+    // Written beside its place first: a failure leaves nothing behind and an
+    // existing file as it was. Whatever lies at the temporary name goes
+    // first, so that nothing is written through a link planted there.
+    const std::string temporary = path + ".zpart";
+    std::remove(temporary.c_str());
+    std::unique_ptr<FILE, FileCloser> out(std::fopen(temporary.c_str(), "wb"));
     if (!out) return Result::WriteFailed;
-    if (progress && !progress(entry.name, 0, entry.size)) return Result::Aborted;
+    if (progress && !progress(entry.name, 0, entry.size)) {
+        out.reset();
+        std::remove(temporary.c_str());
+        return Result::Aborted;
+    }
 
     std::vector<unsigned char> in(kBuffer), buffer(kBuffer);
     uint64_t readSoFar = 0, written = 0;
     uLong crc = crc32(0L, Z_NULL, 0);
     z_stream stream = {};
     bool inflating = entry.method == 8;
-    if (inflating && inflateInit2(&stream, -MAX_WBITS) != Z_OK) return Result::Corrupt;
+    if (inflating && inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+        out.reset();
+        std::remove(temporary.c_str());
+        return Result::Corrupt;
+    }
     struct InflateEnd {
         z_stream* s;
         bool on;
@@ -266,10 +335,19 @@ Result Archive::Extract(size_t index, const std::string& folder, const Progress&
         }
         if (result == Result::Ok && progress && !progress(entry.name, written, entry.size)) result = Result::Aborted;
     }
-    out.reset();
+    if (std::fclose(out.release()) != 0 && result == Result::Ok) result = Result::WriteFailed;
     if (result == Result::Ok && written != entry.size) result = Result::Corrupt;
     if (result == Result::Ok && crc != entry.crc) result = Result::CrcMismatch;
-    if (result != Result::Ok) std::remove(path.c_str());
+    if (result == Result::Ok) {
+        // The old file (or a link in its place) goes; the new one takes its name.
+        std::remove(path.c_str());
+        if (std::rename(temporary.c_str(), path.c_str()) != 0) result = Result::WriteFailed;
+    }
+    if (result != Result::Ok) {
+        std::remove(temporary.c_str());
+        return result;
+    }
+    m_writtenBytes += written;
     return result;
 }
 
@@ -279,6 +357,7 @@ void Archive::Close()
     m_file = nullptr;
     m_fileSize = 0;
     m_entries.clear();
+    m_declaredBytes = m_writtenBytes = 0;
 }
 
 }  // namespace zip

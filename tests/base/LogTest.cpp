@@ -37,7 +37,11 @@ TEST_F(LogTest, DropsLinesBeforeStartAndAtLevelZero)
 TEST_F(LogTest, LevelOneWritesBannerAndFailuresOnly)
 {
     StartLog(LOG_FLAG_DEBUGGER, 1);
+    ::SetLastError(ERROR_SHARING_VIOLATION);
     WriteLog(1, "[Op] failed %d %s", 5, "x");
+    // A caller that logs first and reads the system error next gets its own
+    // error, not the log file's.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
     WriteLog(2, "[Op] trace");
     WriteLog(3, "[Op] detail");
 

@@ -41,7 +41,9 @@ def installed(name):
     return os.path.exists(os.path.join(z.OMBRIX_DIR, name))
 
 
-class Faults(unittest.TestCase):
+class FaultScenario(unittest.TestCase):
+    """Each test starts from a fresh machine: nothing installed, nothing staged."""
+
     @classmethod
     def setUpClass(cls):
         z.set_log_level(2)
@@ -61,6 +63,8 @@ class Faults(unittest.TestCase):
         z.set_rules({})
         z.set_log_level(None)
 
+
+class Faults(FaultScenario):
     def test_zip_delivered_and_already_staged_files(self):
         comp = os.path.join(z.BIN, "tests", "components")
         archive = os.path.join(WWW, "zelto", "zeltosetup", "zipped", "ctl2.zip")

@@ -31,6 +31,7 @@ class DriverRun:
         self.dialog_closed = 0
         self.exit_code = None
         self.timed_out = False
+        self.closed = False     # the driver posted WM_CLOSE to the main window
 
     def status_codes(self):
         return [s[0] for s in self.statuses]
@@ -56,7 +57,8 @@ def _field(line, name):
     return "".join(out)
 
 
-def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=True, env=None, on_wait=None):
+def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=True, env=None, on_wait=None,
+               close_on=None, exe=None):
     """Runs the program with args through the driver; returns a DriverRun.
     presses: button ids (pressed in the next new window that has them) or
     ("again", id) / ("tick", row) steps on the window of an earlier step.
@@ -70,7 +72,9 @@ def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=Tr
             cmd += ["--press", str(p)]
     if not add_w:
         cmd.append("--no-w")
-    cmd += ["--", win_path(EXE)] + list(args)
+    if close_on is not None:
+        cmd += ["--close-on", str(close_on)]
+    cmd += ["--", win_path(exe or EXE)] + list(args)
     run = DriverRun()
     full_env = dict(os.environ)
     full_env["ZELTO_TIMEOUT"] = str(int(timeout) + 30)
@@ -102,6 +106,8 @@ def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=Tr
             run.presses.append(("tick", int(parts[1])))
         elif parts[0] == "WAIT" and on_wait:
             on_wait(run, int(parts[1]))
+        elif parts[0] == "CLOSE":
+            run.closed = True
         elif parts[0] == "EXIT":
             run.exit_code = int(parts[1])
         elif parts[0] == "TIMEOUT":
@@ -129,12 +135,22 @@ def set_log_level(level):
         reg("add", LOG_KEY, "/v", "ZeltoSetupLog", "/t", "REG_DWORD", "/d", str(level), "/f")
 
 
-def read_log():
+def read_log(path=None):
+    """The program's log (path: the log of another build of the program)."""
     try:
-        with open(LOG, "rb") as f:
+        with open(path or LOG, "rb") as f:
             return f.read().decode("cp949", errors="replace")
     except FileNotFoundError:
         return ""
+
+
+def wait_for(predicate, seconds, what):
+    """Waits until predicate() holds; fails the test naming what it waited for."""
+    deadline = time.time() + seconds
+    while not predicate():
+        if time.time() > deadline:
+            raise AssertionError("waited %d s for %s in vain" % (seconds, what))
+        time.sleep(0.1)
 
 
 def clear_log():

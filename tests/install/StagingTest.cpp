@@ -1,6 +1,7 @@
 #include "install/Staging.h"
 
 #include "base/LastError.h"
+#include "TestUtil.h"
 #include "ContentServer.h"
 #include "net/HttpRequest.h"
 #include "net/HttpUtil.h"
@@ -145,6 +146,47 @@ TEST_F(StagingTest, ArchiveFailures)
     EXPECT_TRUE(DownloadInstallFiles(same, m_internet.get(), nullptr, nullptr));
     EXPECT_TRUE(testutil::FileExists(m_staging + "\\keep.zip")) << "same extension: never unpacked";
     ::DeleteFileA((m_staging + "\\keep.zip").c_str());
+}
+
+TEST_F(StagingTest, ArchiveNamesInUtf8AndCodePage949)
+{
+    const std::string zips = testutil::ExeFolder() + "\\..\\zip\\data\\";
+    const std::string korean = m_staging + "\\\xC7\xD1\xB1\xDB.txt";   // "한글.txt" in code page 949
+    for (const char* name : {"utf8.zip", "cp949.zip"}) {
+        const std::string archive = m_staging + "\\zelto-names.zip";
+        ::CopyFileA((zips + name).c_str(), archive.c_str(), FALSE);
+        EXPECT_TRUE(UnpackArchive(archive, nullptr, 0)) << name;
+        EXPECT_EQ(std::string(name).substr(0, 4), testutil::ReadWholeFile(korean).substr(0, 4)) << name;
+        ::DeleteFileA(korean.c_str());
+        ::DeleteFileA(archive.c_str());
+    }
+    // A name code page 949 cannot hold fails the unpack, named in the log.
+    const std::string archive = m_staging + "\\zelto-emoji.zip";
+    ::CopyFileA((zips + "emoji.zip").c_str(), archive.c_str(), FALSE);
+    testutil::TestLog log(1);
+    EXPECT_FALSE(UnpackArchive(archive, nullptr, 0));
+    EXPECT_TRUE(log.Has("an entry name cannot be written in the system's code page"));
+    ::DeleteFileA(archive.c_str());
+}
+
+TEST_F(StagingTest, NothingIsWrittenThroughALinkedFolder)
+{
+    // A folder in the staging folder that is a link to somewhere else, as a
+    // process without administrator rights could plant it.
+    const std::string target = m_staging + "\\zelto-elsewhere", link = m_staging + "\\dir";
+    ::CreateDirectoryA(target.c_str(), nullptr);
+    ::RemoveDirectoryA(link.c_str());
+    ASSERT_TRUE(testutil::PlantLink(link, target));
+    ASSERT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY),
+              ::GetFileAttributesA(link.c_str()) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    const std::string archive = m_staging + "\\zelto-linked.zip";
+    ::CopyFileA((testutil::ExeFolder() + "\\..\\zip\\data\\deflate.zip").c_str(), archive.c_str(), FALSE);
+    EXPECT_FALSE(UnpackArchive(archive, nullptr, 0));
+    EXPECT_FALSE(testutil::FileExists(target + "\\readme.txt"));
+    testutil::RemoveLink(link);
+    ::RemoveDirectoryA(target.c_str());
+    ::DeleteFileA(archive.c_str());
+    ::DeleteFileA((m_staging + "\\ZeltoTestCtl.dll").c_str());
 }
 
 TEST_F(StagingTest, TimeStamp)

@@ -2,8 +2,10 @@
 
 #include "base/LastError.h"
 #include "base/Log.h"
+#include "base/Text.h"
 #include "ContentServer.h"
 #include "net/HttpRequest.h"
+#include "sys/Sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -76,7 +78,10 @@ TEST_F(DownloadTest, WholeFileWithAgentAndProgressSummingToItsSize)
     auto requests = m_server.Requests();
     ASSERT_EQ(1u, requests.size());
     EXPECT_EQ("ZeltoOmbrix/1.0.1.31", testutil::ContentServer::Field(requests[0], "user_agent"));
-    EXPECT_EQ("", testutil::ContentServer::Field(requests[0], "referer")) << "downloads send no header";
+    EXPECT_EQ("", testutil::ContentServer::Field(requests[0], "referer")) << "downloads send no referer";
+    // Past a proxy's cache too: an old catalogue or file is never taken.
+    EXPECT_EQ("no-cache", testutil::ContentServer::Field(requests[0], "cache_control"));
+    EXPECT_EQ("no-cache", testutil::ContentServer::Field(requests[0], "pragma"));
     EXPECT_EQ(std::string(kBase) + "whole.bin", testutil::ContentServer::Field(requests[0], "url"));
 }
 
@@ -132,6 +137,31 @@ TEST_F(DownloadTest, BodyWithoutLengthIsCompleteWhenReadToTheEnd)
     ASSERT_TRUE(Download(std::string(kBase) + "nolength.bin"));
     EXPECT_EQ(data, testutil::ReadWholeFile(m_local));
     EXPECT_EQ(0u, CHttpUtil::GetDownloadFileSize(m_internet.get(), (std::string(kBase) + "nolength.bin").c_str()));
+}
+
+TEST_F(DownloadTest, OnlyThePublishedBytesPassTheHash)
+{
+    // A server that resets at once after its last bytes and announces no
+    // length: the cut body reads like a whole one; only the hash tells.
+    const std::string data = Pattern(30000);
+    m_server.PutFile(kHost, "/zelto/zeltosetup/cut.bin", data);
+    const std::string url = std::string(kBase) + "cut.bin";
+    CSha256 hash;
+    hash.Update(data.data(), static_cast<DWORD>(data.size()));
+    const std::string right = hash.HexDigest();
+
+    EXPECT_TRUE(CHttpUtil::DownloadFile(m_internet.get(), m_local.c_str(), url.c_str(), TRUE, nullptr, nullptr,
+                                        UpperCase949(right).c_str())) << "either letter case";
+    EXPECT_EQ(data, testutil::ReadWholeFile(m_local));
+
+    m_server.SetRules(R"({"down.zelto.com/zelto/zeltosetup/cut.bin": {"cut_after": 3000, "no_length": true}})");
+    RecordLastError(0, 0);
+    EXPECT_FALSE(CHttpUtil::DownloadFile(m_internet.get(), m_local.c_str(), url.c_str(), TRUE, nullptr, nullptr,
+                                         right.c_str()));
+    EXPECT_EQ(ERR_HASH_MISMATCH, LastError.dwAppError);
+    EXPECT_FALSE(testutil::FileExists(m_local)) << "the wrong bytes are deleted";
+    EXPECT_NE(std::string::npos, Log().find("[ZeltoSetup][DownloadFile] SHA256 mismatch (" + url + "): received "));
+    EXPECT_NE(std::string::npos, Log().find(", catalogue " + right + "\r\n"));
 }
 
 TEST_F(DownloadTest, BrokenTransfersLeaveNoFile)
@@ -240,6 +270,7 @@ TEST_F(DownloadTest, RequestUrl)
     ASSERT_EQ(2u, requests.size());
     EXPECT_EQ("client://ombrix", testutil::ContentServer::Field(requests[0], "referer"));
     EXPECT_EQ("ZeltoOmbrix/1.0.1.31", testutil::ContentServer::Field(requests[0], "user_agent"));
+    EXPECT_EQ("no-cache", testutil::ContentServer::Field(requests[0], "cache_control"));
 }
 
 }  // namespace

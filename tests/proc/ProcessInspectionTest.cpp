@@ -103,14 +103,11 @@ TEST_F(ProcessTest, DetectOnlyFindsByNameAndByPathWithoutDialog)
     ::GetShortPathNameA(m_dll.c_str(), shortPath, MAX_PATH);
 
     EXPECT_FALSE(CloseProcessesUsingModulePath(m_dll.c_str(), 0, nullptr, nullptr, 1));
-    // The in-use probe opens a bare name in the current folder.
-    EXPECT_TRUE(CloseProcessesUsingModuleName("ZELTOTESTCTL.DLL", 0, nullptr, nullptr, 1))
-        << "not in the current folder: free at once";
-    char previous[MAX_PATH];
-    ::GetCurrentDirectoryA(MAX_PATH, previous);
-    ::SetCurrentDirectoryA(m_dir.c_str());
-    EXPECT_FALSE(CloseProcessesUsingModuleName("ZELTOTESTCTL.DLL", 0, nullptr, nullptr, 1)) << "any case";
-    ::SetCurrentDirectoryA(previous);
+    // By name the holder is found from any current folder (any case); with
+    // the library's path a free file answers at once.
+    EXPECT_FALSE(CloseProcessesUsingModuleName("ZELTOTESTCTL.DLL", 0, nullptr, nullptr, 1));
+    EXPECT_FALSE(CloseProcessesUsingModuleName("ZeltoTestCtl.dll", 0, nullptr, nullptr, 1, m_dll.c_str()));
+    EXPECT_TRUE(CloseProcessesUsingModuleName("ZeltoTestCtl.dll", 0, nullptr, nullptr, 1, (m_dir + "\\free.dll").c_str()));
     EXPECT_TRUE(holder.Running()) << "detect-only closes nothing";
     EXPECT_TRUE(CloseProcessesUsingModulePath((m_dir + "\\other.dll").c_str(), 0, nullptr, nullptr, 1))
         << "a free file returns at once";

@@ -63,8 +63,17 @@ TEST(HomePatterns, PortalAddresses)
         EXPECT_TRUE(browser::IsPortalHomeUrl(yes)) << yes;
     for (const char* no : {"https://www.zelto.com/", "http://www.zelto.com/news", "http://www.zelto.com/?q=1",
                            "http://evilzelto.com/", "http://www.zelto.com.evil.net/", "http://mail.zelto.com/",
-                           "jr.zelto.co.kr", ""})
+                           "jr.zelto.co.kr", "", "http://jr.www.zelto.com/"})
         EXPECT_FALSE(browser::IsPortalHomeUrl(no)) << no;
+
+    // Registry texts reach 32,000 bytes: matched without recursion, and
+    // nothing longer than a browser's longest URL is the portal.
+    std::string repeated;
+    for (int i = 0; i < 280; ++i) repeated += "http://";
+    EXPECT_TRUE(browser::IsPortalHomeUrl((repeated + "jr.jr.zelto.comcom/").c_str()));
+    std::string huge;
+    while (huge.size() < 32000) huge += "www.";
+    EXPECT_FALSE(browser::IsPortalHomeUrl((huge + "zelto.com").c_str()));
 }
 
 TEST_F(BrowserSettingsTest, StartPages)

@@ -86,10 +86,14 @@ TEST_F(RegistrationTest, RemoveServerByClassId)
     EXPECT_FALSE(testutil::FileExists(m_dll)) << "the server file is deleted";
 }
 
-TEST_F(RegistrationTest, FailingSelfRegistrationStillCountsAsStarted)
+TEST_F(RegistrationTest, TheToolsExitCodeDecides)
 {
-    EXPECT_TRUE(CUtil::RegisterServer(testutil::Component("bad\\ZeltoBadReg.dll").c_str()));
+    // The tool starts in every case; its exit code tells whether the entry
+    // point ran and succeeded.
+    EXPECT_FALSE(CUtil::RegisterServer(testutil::Component("bad\\ZeltoBadReg.dll").c_str())) << "entry point failed";
     EXPECT_FALSE(Registered(TEST_CLSID_BAD));
+    EXPECT_FALSE(CUtil::RegisterServer(testutil::Component("bad\\missing.dll").c_str())) << "no such library";
+    EXPECT_FALSE(CUtil::UnregisterServer(testutil::Component("bad\\missing.dll").c_str()));
 }
 
 }  // namespace

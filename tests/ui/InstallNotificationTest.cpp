@@ -154,6 +154,10 @@ TEST_F(InstallNotificationTest, InstallWithTheOfferSetsStartPageAndSearchWithPin
 
 TEST_F(InstallNotificationTest, CancelLeavesNoShowIfUpdateAlone)
 {
+    {
+        CRegKey qrv;   // no flag to begin with, whatever an earlier run left
+        if (qrv.Open(HKEY_CURRENT_USER, kQrv) == ERROR_SUCCESS) qrv.DeleteValue("NoShowIfUpdate");
+    }
     Browser("8.0");
     Seen seen;
     EXPECT_EQ(IDCANCEL, Run(1014, seen, [](HWND wnd) {

@@ -82,6 +82,25 @@ TEST_F(ZipTest, BrokenArchivesAreRefused)
     EXPECT_EQ(zip::Result::Ok, empty.Open(Data("empty.zip")));
     EXPECT_EQ(0u, empty.EntryCount());
     EXPECT_EQ(zip::Result::BadIndex, empty.Extract(0, m_out));
+
+    // Bombs: more than the ceiling declared, two records on one entry's data.
+    EXPECT_EQ(zip::Result::TooLarge, ExtractAll("huge.zip"));
+    EXPECT_EQ(zip::Result::Corrupt, ExtractAll("overlap.zip"));
+    EXPECT_FALSE(testutil::FileExists(m_out + "\\a.txt"));
+}
+
+TEST_F(ZipTest, AFailedEntryLeavesTheFileThatWasThere)
+{
+    testutil::WriteWholeFile(m_out + "\\c.txt", "keep");
+    EXPECT_EQ(zip::Result::CrcMismatch, ExtractAll("crcbad.zip"));
+    EXPECT_EQ("keep", testutil::ReadWholeFile(m_out + "\\c.txt"));
+
+    zip::Archive archive = MakeArchive();
+    ASSERT_EQ(zip::Result::Ok, archive.Open(Data("deflate.zip")));
+    EXPECT_EQ(zip::Result::Aborted, archive.Extract(0, m_out, [](const std::string&, uint64_t, uint64_t) { return false; }));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((m_out + "\\ZeltoTestCtl.dll").c_str()))
+        << "no empty file for an entry aborted before its first byte";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA((m_out + "\\ZeltoTestCtl.dll.zpart").c_str()));
 }
 
 TEST_F(ZipTest, NothingLandsOutsideTheFolder)
@@ -100,6 +119,11 @@ TEST_F(ZipTest, NothingLandsOutsideTheFolder)
     EXPECT_EQ("", zip::Archive::SafeRelativePath("a/../../b", '\\'));
     EXPECT_EQ("", zip::Archive::SafeRelativePath("C:x", '\\'));
     EXPECT_EQ("", zip::Archive::SafeRelativePath("\\\\server\\share", '\\'));
+    // Device names with any extension, and parts that Windows would trim.
+    for (const char* device : {"aux.txt", "sub/CON", "LPT9.log", "nul", "Com1.dll", "x.", "dir /y", "dir./y"})
+        EXPECT_EQ("", zip::Archive::SafeRelativePath(device, '\\')) << device;
+    for (const char* plain : {"COM0", "console.txt", "auxiliary.dll", "LPT10"})
+        EXPECT_EQ(plain, zip::Archive::SafeRelativePath(plain, '\\')) << plain;
 }
 
 TEST_F(ZipTest, ProgressCanAbort)
@@ -118,6 +142,8 @@ TEST_F(ZipTest, ProgressCanAbort)
     }));
     EXPECT_EQ(200000u, last);
     EXPECT_GE(calls, 2);
+    ASSERT_EQ(zip::Result::Ok, archive.Open(Data("deflate.zip")));   // each entry unpacks once
+    ::DeleteFileA((m_out + "\\ZeltoTestCtl.dll").c_str());
     EXPECT_EQ(zip::Result::Aborted,
               archive.Extract(0, m_out, [](const std::string&, uint64_t done, uint64_t) { return done == 0; }));
     EXPECT_FALSE(testutil::FileExists(m_out + "\\ZeltoTestCtl.dll")) << "an aborted entry is removed";

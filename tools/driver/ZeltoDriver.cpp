@@ -11,6 +11,7 @@
 //   PEAK <peak working set of the program in bytes>
 //
 //   WAIT <step> <hwnd>   (a step found its window; it acts after the hold)
+//   CLOSE <hwnd>         (WM_CLOSE posted to the program's main window)
 //
 // Usage: ZeltoDriver [--timeout S] [--hold MS] [step]... [--no-w] -- program [args...]
 // Steps, carried out in order, each after the hold:
@@ -21,6 +22,9 @@
 //               window (the wizard's list page ticks a row that way)
 //   --hold MS   waits this long before each step (for screenshots)
 //   --no-w      does not add "-w <window>"
+//   --close-on STATUS  posts WM_CLOSE to the program's main window (the
+//               window of status 20) when status STATUS arrives, as the
+//               starting program may at any time
 // Exit code: the program's exit code, 3 when the time limit ended it, 2 for usage errors.
 #include <windows.h>
 #include <psapi.h>
@@ -38,6 +42,8 @@ const UINT UM_SETUP_STATUS = WM_USER + 2;
 const UINT UM_SETUP_DIALOG_CLOSED = WM_USER + 3;
 
 DWORD g_childPid = 0;
+HWND g_mainWindow = nullptr;   // from status 20
+int g_closeOn = -1;            // --close-on: the status that triggers WM_CLOSE
 
 struct Step {
     enum Kind { PRESS, AGAIN, TICK } kind;
@@ -96,6 +102,12 @@ LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
         if (cls[0]) std::printf("STATUS %d 0x%08lX window=\"%s\"\n", static_cast<int>(wParam),
                                 static_cast<unsigned long>(lParam), cls);
         else std::printf("STATUS %d 0x%08lX\n", static_cast<int>(wParam), static_cast<unsigned long>(lParam));
+        if (wParam == 20 && cls[0]) g_mainWindow = target;
+        if (g_closeOn >= 0 && static_cast<int>(wParam) == g_closeOn && g_mainWindow) {
+            g_closeOn = -1;
+            std::printf("CLOSE 0x%08lX\n", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(g_mainWindow)));
+            ::PostMessageA(g_mainWindow, WM_CLOSE, 0, 0);
+        }
         return 0;
     }
     if (msg == UM_SETUP_DIALOG_CLOSED) {
@@ -174,8 +186,8 @@ void DescribeWindow(HWND wnd)
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: ZeltoDriver [--timeout S] [--hold MS] [--press ID | --again ID | --tick ROW]... [--no-w] -- "
-                         "program [args...]\n");
+    std::fprintf(stderr, "usage: ZeltoDriver [--timeout S] [--hold MS] [--press ID | --again ID | --tick ROW]... [--no-w] "
+                         "[--close-on STATUS] -- program [args...]\n");
     return 2;
 }
 
@@ -198,6 +210,7 @@ int main(int argc, char** argv)
         else if (a == "--again" && i + 1 < argc) steps.push_back({Step::AGAIN, std::atoi(argv[++i])});
         else if (a == "--tick" && i + 1 < argc) steps.push_back({Step::TICK, std::atoi(argv[++i])});
         else if (a == "--no-w") addWindow = false;
+        else if (a == "--close-on" && i + 1 < argc) g_closeOn = std::atoi(argv[++i]);
         else return Usage();
     }
     if (i >= argc) return Usage();

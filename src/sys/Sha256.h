@@ -1,0 +1,35 @@
+// SHA-256 through the system's CryptoAPI (the AES provider), fed piece by
+// piece while the bytes arrive.
+#pragma once
+
+#include "base/Handles.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+
+class CSha256 {
+public:
+    CSha256();   // false Valid() when the system offers no SHA-256
+    ~CSha256();
+    CSha256(const CSha256&) = delete;
+    CSha256& operator=(const CSha256&) = delete;
+
+    bool Valid() const { return m_hHash != 0; }
+    bool Update(const void* data, DWORD size);
+    // 64 lower-case hexadecimal digits; "" when the hash failed.
+    std::string HexDigest();
+
+    // The hash of a whole file, "" when it cannot be read.
+    static std::string OfFile(const char* path);
+    // True when text is exactly 64 hexadecimal digits (either case).
+    static bool IsHexDigest(const std::string& text);
+    // Compares two hexadecimal digests ignoring letter case.
+    static bool Same(const std::string& a, const std::string& b);
+
+private:
+    HCRYPTPROV m_hProvider = 0;
+    HCRYPTHASH m_hHash = 0;
+    bool m_bFailed = false;
+};

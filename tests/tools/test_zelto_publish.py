@@ -1,0 +1,165 @@
+"""The operators' tool: stamp keeps a catalogue byte for byte when nothing
+changed and fills in what the files say, sign/check with the sample key, and
+check's findings on a deliberately broken repository. Runs on the Linux side
+with Debian's Python and python3-cryptography."""
+import importlib.util
+import io
+import os
+import shutil
+import struct
+import tempfile
+import unittest
+import zipfile
+
+SOURCE = os.environ.get("ZELTO_SOURCE") or os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+spec = importlib.util.spec_from_file_location("zelto_publish", os.path.join(SOURCE, "tools", "zelto-publish.py"))
+publish = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(publish)
+
+read_bytes = publish.read_bytes
+SAMPLE_KEY = os.path.join(SOURCE, "tests", "data", "sample-key", "zelto-sample-catalogue-key.pem")
+SAMPLE_PUB = os.path.join(SOURCE, "tests", "data", "sample-key", "zelto-sample-catalogue-key.pub.pem")
+REPO = os.path.join("down.zelto.com", "zelto", "zeltosetup")
+
+
+def versioned(ms, ls, size=3000):
+    """Bytes with a version resource's fixed part (enough for the tool's reader)."""
+    body = bytearray(b"MZ" + b"\0" * (size - 2))
+    body[100:104] = struct.pack("<I", 0xFEEF04BD)
+    body[108:116] = struct.pack("<II", ms, ls)
+    return bytes(body)
+
+
+CATALOGUE = """<?xml version="1.0" encoding="euc-kr"?>
+<!-- 한글 주석 -->
+<ZELTOOMBRIX>
+  <UPDATELIST>
+    <UPDATEITEM NAME="뷰어">
+      <MODE NAME="m"/>
+      <FILE NAME="a.dll">
+        <SOURCE>http://down.zelto.com/zelto/zeltosetup/c/a.dll</SOURCE>
+        <DEST>[PROGRAMS]Zelto</DEST>
+        <RUNFILE NAME="prep.exe"><RUNSOURCE>http://down.zelto.com/zelto/zeltosetup/c/prep.exe</RUNSOURCE></RUNFILE>
+      </FILE>
+      <FILE NAME="b.dll">
+        <SOURCE>http://down.zelto.com/zelto/zeltosetup/c/b.zip</SOURCE>
+        <DEST>[PROGRAMS]Zelto</DEST>
+        <FILETIME>2020,1,2,3,4,5</FILETIME>
+      </FILE>
+    </UPDATEITEM>
+  </UPDATELIST>
+</ZELTOOMBRIX>
+"""
+
+
+class Tool(unittest.TestCase):
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="zelto-publish-")
+        files = os.path.join(self.root, REPO, "c")
+        os.makedirs(files)
+        os.makedirs(os.path.join(self.root, REPO, "Repository", "m"))
+        self.catalogue = os.path.join(self.root, REPO, "Repository", "m", "m.xml")
+        with open(self.catalogue, "wb") as f:
+            f.write(CATALOGUE.encode("cp949"))
+        with open(os.path.join(files, "a.dll"), "wb") as f:
+            f.write(versioned(0x00010002, 0x00030004))
+        with open(os.path.join(files, "prep.exe"), "wb") as f:
+            f.write(b"prep")
+        with zipfile.ZipFile(os.path.join(files, "b.zip"), "w") as z:
+            z.writestr("b.dll", versioned(0x00020000, 0x00000001, 5000))
+
+    def tearDown(self):
+        shutil.rmtree(self.root)
+
+    def quiet(self, function, *args):
+        out = io.StringIO()
+        return function(*args, out=out), out.getvalue()
+
+    def test_stamp_fills_in_and_round_trips(self):
+        changes, _ = self.quiet(publish.stamp, self.root, "m")
+        text = read_bytes(self.catalogue).decode("cp949")
+        self.assertIn("<!-- 한글 주석 -->", text, "the encoding and the rest kept")
+        self.assertIn('<UPDATEITEM NAME="뷰어">', text)
+        self.assertIn("<FILESIZE>3000</FILESIZE>", text)
+        self.assertIn("<VERSION>1,2,3,4</VERSION>", text)
+        self.assertIn("<FILESIZE>5000</FILESIZE>", text, "a ZIP-delivered file: the unpacked file's size")
+        self.assertIn("<VERSION>2,0,0,1</VERSION>", text)
+        self.assertIn("<FILETIME>2020,1,2,3,4,5</FILETIME>", text, "an operator's time stays")
+        self.assertIn("<SHA256>" + publish.sha256_of(os.path.join(self.root, REPO, "c", "b.zip")) + "</SHA256>", text,
+                      "the archive's hash")
+        self.assertIn("<RUNSHA256>" + publish.sha256_of(os.path.join(self.root, REPO, "c", "prep.exe")) +
+                      "</RUNSHA256></RUNFILE>", text)
+        self.assertLess(text.index("<DEST>"), text.index("<FILESIZE>"), "the order kept, new elements at the end")
+        self.assertTrue(changes)
+
+        before = read_bytes(self.catalogue)
+        changes, _ = self.quiet(publish.stamp, self.root, "m")
+        self.assertEqual([], changes)
+        self.assertEqual(before, read_bytes(self.catalogue), "nothing changed: byte for byte")
+
+        # A new file published: only its values change.
+        with open(os.path.join(self.root, REPO, "c", "a.dll"), "wb") as f:
+            f.write(versioned(0x00010002, 0x00030005, 3100))
+        changes, _ = self.quiet(publish.stamp, self.root, "m")
+        self.assertEqual(3, len(changes), changes)   # size, hash, version of a.dll
+
+    def test_sign_and_check_with_the_sample_key(self):
+        self.quiet(publish.stamp, self.root, "m")
+        publish.sign(self.root, "m", SAMPLE_KEY)
+        errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
+        self.assertEqual(0, errors, out)
+        with open(self.catalogue, "ab") as f:
+            f.write(b" ")   # one byte more after signing
+        errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
+        self.assertEqual(1, errors, out)
+        self.assertIn("m.xml.sig: does not verify", out)
+        self.assertEqual(2, publish.main(["sign", self.root, "m", "--key", SAMPLE_PUB]), "a public key cannot sign")
+
+    def test_check_finds_what_the_program_would_refuse(self):
+        self.quiet(publish.stamp, self.root, "m")
+        text = read_bytes(self.catalogue).decode("cp949")
+        text = text.replace('<FILE NAME="b.dll">', '<FILE NAME="..\\b.dll">')
+        text = text.replace("zelto/zeltosetup/c/prep.exe", "zelto/other/prep.exe")
+        text = text.replace("<FILESIZE>3000</FILESIZE>", "<FILESIZE>3001</FILESIZE><COLOR>red</COLOR>")
+        text = text.replace('<UPDATEITEM NAME="뷰어">', '<UPDATEITEM NAME="뷰어"><SOURCE_WIN9X/>')
+        text = text.replace("</UPDATELIST>", '<UPDATEITEM><MODE NAME="m"/></UPDATEITEM></UPDATELIST>')
+        with open(self.catalogue, "wb") as f:
+            f.write(text.encode("cp949"))
+        os.remove(os.path.join(self.root, REPO, "c", "b.zip"))
+        errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
+        for finding in ("FILE '..\\\\b.dll': the program refuses the name", "RUNSOURCE http://down.zelto.com/zelto/"
+                        "other/prep.exe fails the trust rule", "a.dll: FILESIZE 3001, the file has 3000 bytes",
+                        "b.zip is missing under", "UPDATEITEM without a usable NAME", "m.xml.sig: missing",
+                        "warning: ", "unknown element COLOR"):
+            self.assertIn(finding, out)
+        self.assertEqual(6, errors, out)
+        self.assertRegex(out, r"m\.xml:\d+: FILE '\.\.", "findings name the entry's line")
+        self.assertEqual(1, publish.main(["check", self.root, "m"]))
+
+    def test_the_trust_rule_agrees_with_the_program(self):
+        with open(os.path.join(SOURCE, "tests", "data", "trust-cases.txt"), encoding="utf-8") as table:
+            cases = [line.rstrip("\n").split(" # ")[0] for line in table if line.strip() and not line.startswith("#")]
+        self.assertGreaterEqual(len(cases), 25)
+        for case in cases:
+            verdict, url = case.split(" ", 1)
+            self.assertEqual(verdict == "ok", publish.url_trusted(url), url)
+
+    def test_mode_and_name_rules(self):
+        for mode in ("", "a/b", "a\\b", "50%", "a?b", "a#b", "..", "a b", "a\tb"):
+            self.assertIsNotNone(publish.mode_refused(mode), repr(mode))
+        self.assertIsNone(publish.mode_refused("zeltosetup"))
+        for name in ("", ".", "..", "a\\b", "a/b", "c:x", ".dll"):
+            self.assertIsNotNone(publish.name_refused(name), repr(name))
+        self.assertIsNone(publish.name_refused("a.dll"))
+
+    def test_keygen_writes_a_private_key_only_its_owner_reads(self):
+        prefix = os.path.join(self.root, "k")
+        publish.keygen(prefix)
+        self.assertEqual(0o600, os.stat(prefix + ".pem").st_mode & 0o777)
+        self.assertIn(b"BEGIN PUBLIC KEY", read_bytes(prefix + ".pub.pem"))
+        self.assertEqual(3072, publish.load_key(prefix + ".pub.pem", private=False).key_size)
+        self.assertEqual(2, publish.main(["keygen", prefix]), "an existing key is never overwritten")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,456 @@
+#!/usr/bin/python3
+"""zelto-publish: prepares a repository for ZeltoSetup.
+
+A repository is laid out as the content server serves it: ROOT/<host>/<path>,
+the catalogue of MODE at ROOT/<host>/zelto/zeltosetup/Repository/MODE/MODE.xml.
+
+    zelto-publish.py keygen OUT_PREFIX               a new RSA-3072 key pair
+    zelto-publish.py stamp ROOT MODE                 sizes, versions, times, SHA256s from the files
+    zelto-publish.py sign ROOT MODE --key KEY.pem    writes MODE.xml.sig beside the catalogue
+    zelto-publish.py check ROOT MODE [--key PUB.pem ...]
+                                                     what ZeltoSetup would refuse or trip over
+
+Each command has --help. Python 3 with Debian's python3-cryptography.
+"""
+import argparse
+import base64
+import datetime
+import glob
+import hashlib
+import io
+import os
+import re
+import struct
+import sys
+import urllib.parse
+import zipfile
+import xml.etree.ElementTree as ET
+
+ENCODING = "cp949"
+DOMAIN_SUFFIX = ".zelto.com"          # the program's trusted origin (build-time configuration)
+PATH_PREFIX = "zelto/zeltosetup/"
+KNOWN = {
+    "ZELTOOMBRIX", "UPDATELIST", "UPDATEITEM", "MODE", "DESCRIPTION", "LOG", "PUBLISHER", "FILE", "ADDREG",
+    "DELREG", "SOURCE", "SOURCE_WIN9X", "DEST", "VERSION", "FILESIZE", "FILETIME", "REGISTER", "DELETEREGCLASS",
+    "DELETEREGKEY", "REBOOT", "EXECUTE", "PARAM", "SHAREDDLL", "RUNFILE", "RUNSOURCE", "RUNDEST", "RUNPARAM",
+    "RUNVERSION", "CLASSID", "MAINFILE", "SHA256", "RUNSHA256", "ROOT", "KEY", "VALUE_NAME", "VALUE",
+}
+
+
+class Problem(Exception):
+    """A failure the operator must fix, with the file it concerns."""
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+# --- The program's own rules -----------------------------------------------------
+
+def mode_refused(mode):
+    """Why the program refuses MODE, or None (the parameter document's rule)."""
+    if not mode.strip():
+        return "empty"
+    for bad in ("/", "\\", "%", "?", "#", "..", " "):
+        if bad in mode:
+            return "contains %r" % bad
+    if any(ord(c) < 32 or ord(c) == 127 for c in mode):
+        return "contains a control character"
+    return None
+
+
+def name_refused(name):
+    """Why the program refuses a FILE or RUNFILE NAME, or None."""
+    if not name or name in (".", ".."):
+        return "empty, '.' or '..'"
+    if any(c in name for c in "\\/:"):
+        return "contains \\, / or :"
+    if "." in name and name.rfind(".") == 0:
+        return "has nothing before its extension"
+    return None
+
+
+def url_trusted(url):
+    """The program's trust rule for download URLs (CHttpUtil::CheckDownloadURL)."""
+    if "\\" in url:
+        return False
+    try:
+        parts = urllib.parse.urlsplit(url)
+    except ValueError:
+        return False
+    if parts.scheme.lower() != "http" or not url.lower().startswith("http://"):
+        return False
+    netloc = parts.netloc
+    if "@" in netloc:
+        return False
+    host = netloc.split(":")[0]
+    if not host or len(host) <= len(DOMAIN_SUFFIX) - 1 or not host.endswith(DOMAIN_SUFFIX):
+        return False
+    raw_path = parts.path
+    decoded = urllib.parse.unquote(raw_path)
+    segments = decoded.split("/")
+    if len(segments) < 4 or "/".join(segments[1:3]) + "/" != PATH_PREFIX:
+        return False
+    if any(s in (".", "..") for s in segments) or any(s in (".", "..") for s in raw_path.split("/")):
+        return False
+    if "%" in decoded or "\\" in decoded:
+        return False
+    return True
+
+
+# --- Files ----------------------------------------------------------------------
+
+def local_path(root, url):
+    """Where ROOT holds the file a URL names."""
+    parts = urllib.parse.urlsplit(url)
+    host = parts.netloc.split("@")[-1].split(":")[0].lower()
+    return os.path.join(root, host, urllib.parse.unquote(parts.path).lstrip("/"))
+
+
+def sha256_of(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for chunk in iter(lambda: f.read(1 << 20), b""):
+            digest.update(chunk)
+    return digest.hexdigest()
+
+
+def version_of(data):
+    """The file version of a version resource (VS_FIXEDFILEINFO), as "a,b,c,d", or None."""
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0 or at + 16 > len(data):
+        return None
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return "%d,%d,%d,%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def installed_bytes(path, name, url):
+    """The bytes of the file as installed: the download itself, or NAME from a ZIP download."""
+    if url.lower().split("?")[0].endswith(".zip") and not name.lower().endswith(".zip"):
+        with zipfile.ZipFile(path) as archive:
+            try:
+                info = archive.getinfo(name)
+            except KeyError:
+                raise Problem("%s holds no %s at its top level" % (path, name))
+            return archive.read(info), info.date_time
+    with open(path, "rb") as f:
+        data = f.read()
+    stamp = datetime.datetime.fromtimestamp(os.path.getmtime(path))
+    return data, (stamp.year, stamp.month, stamp.day, stamp.hour, stamp.minute, stamp.second)
+
+
+def find_catalogue(root, mode):
+    found = sorted(glob.glob(os.path.join(root, "*", "zelto", "zeltosetup", "Repository", mode, mode + ".xml")))
+    if not found:
+        raise Problem("no catalogue %s/<host>/zelto/zeltosetup/Repository/%s/%s.xml" % (root, mode, mode))
+    if len(found) > 1:
+        raise Problem("more than one catalogue for %s: %s" % (mode, ", ".join(found)))
+    return found[0]
+
+
+# --- Editing the catalogue's text, keeping everything else as it is --------------
+
+def child_text(block, tag):
+    m = re.search(r"<%s>(.*?)</%s>" % (tag, tag), block, re.S)
+    return m.group(1).strip() if m else None
+
+
+def set_child(block, tag, value, closing):
+    """block with <tag>value</tag>: replaced, or added before the closing tag
+    (on a line of its own, indented like the block's children, where the
+    closing tag stands on its own line)."""
+    m = re.search(r"<%s>(.*?)</%s>" % (tag, tag), block, re.S)
+    if m:
+        return block[:m.start(1)] + value + block[m.end(1):]
+    at = block.rfind(closing)
+    line_start = block.rfind("\n", 0, at) + 1
+    if line_start > 0 and block[line_start:at].strip() == "":
+        child = re.search(r"\n([ \t]*)<", block)
+        indent = child.group(1) if child else block[line_start:at] + "  "
+        return block[:line_start] + indent + "<%s>%s</%s>\n" % (tag, value, tag) + block[line_start:]
+    return block[:at] + "<%s>%s</%s>" % (tag, value, tag) + block[at:]
+
+
+def file_blocks(text):
+    """(start, end) of every FILE element in the catalogue's text."""
+    return [(m.start(), m.end()) for m in re.finditer(r"<FILE\b.*?</FILE>", text, re.S)]
+
+
+def stamp(root, mode, out=sys.stdout):
+    path = find_catalogue(root, mode)
+    raw = read_bytes(path)
+    text = raw.decode(ENCODING)
+    changes = []
+    pieces, last = [], 0
+    for start, end in file_blocks(text):
+        block = text[start:end]
+        name = (re.search(r"<FILE\b[^>]*\bNAME\s*=\s*[\"']([^\"']*)[\"']", block) or [None, ""])[1]
+        source = child_text(block, "SOURCE")
+        if source:
+            download = local_path(root, source)
+            if not os.path.exists(download):
+                raise Problem("%s: %s: %s is not under %s" % (path, name, source, root))
+            data, when = installed_bytes(download, name, source)
+            values = [("FILESIZE", str(len(data))), ("SHA256", sha256_of(download))]
+            version = version_of(data)
+            if version:
+                values.append(("VERSION", version))
+            if child_text(block, "FILETIME") is None:   # an operator's FILETIME stays
+                values.append(("FILETIME", "%d,%d,%d,%d,%d,%d" % tuple(when)))
+            for tag, value in values:
+                if child_text(block, tag) != value:
+                    changes.append("%s: %s %s -> %s" % (name, tag, child_text(block, tag), value))
+                    block = set_child(block, tag, value, "</FILE>")
+            run = re.search(r"<RUNFILE\b.*?</RUNFILE>", block, re.S)
+            if run and child_text(run.group(0), "RUNSOURCE"):
+                run_url = child_text(run.group(0), "RUNSOURCE")
+                run_path = local_path(root, run_url)
+                if not os.path.exists(run_path):
+                    raise Problem("%s: %s: %s is not under %s" % (path, name, run_url, root))
+                digest = sha256_of(run_path)
+                if child_text(run.group(0), "RUNSHA256") != digest:
+                    changes.append("%s: RUNSHA256 %s -> %s" % (name, child_text(run.group(0), "RUNSHA256"), digest))
+                    new_run = set_child(run.group(0), "RUNSHA256", digest, "</RUNFILE>")
+                    block = block[:run.start()] + new_run + block[run.end():]
+        pieces.append(text[last:start])
+        pieces.append(block)
+        last = end
+    pieces.append(text[last:])
+    if changes:
+        with open(path + ".tmp", "wb") as f:
+            f.write("".join(pieces).encode(ENCODING))
+        os.replace(path + ".tmp", path)
+    for line in changes:
+        print(line, file=out)
+    print("%s: %d change(s)" % (path, len(changes)), file=out)
+    return changes
+
+
+# --- Keys and signatures -----------------------------------------------------------
+
+def crypto():
+    try:
+        from cryptography.hazmat.primitives import hashes, serialization
+        from cryptography.hazmat.primitives.asymmetric import padding, rsa
+    except ImportError:
+        raise Problem("python3-cryptography is missing (Debian package python3-cryptography; tools/bootstrap.sh installs it)")
+    return hashes, serialization, padding, rsa
+
+
+def keygen(prefix):
+    hashes, serialization, padding, rsa = crypto()
+    key = rsa.generate_private_key(public_exponent=65537, key_size=3072)
+    private = prefix + ".pem"
+    fd = os.open(private, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    with os.fdopen(fd, "wb") as f:
+        f.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
+                                  serialization.NoEncryption()))
+    with open(prefix + ".pub.pem", "wb") as f:
+        f.write(key.public_key().public_bytes(serialization.Encoding.PEM,
+                                              serialization.PublicFormat.SubjectPublicKeyInfo))
+    print("%s (private, keep it secret) and %s.pub.pem (public, for ZELTO_CATALOGUE_KEYS)" % (private, prefix))
+
+
+def load_key(path, private):
+    hashes, serialization, padding, rsa = crypto()
+    try:
+        data = read_bytes(path)
+    except OSError as e:
+        raise Problem("%s: %s" % (path, e.strerror))
+    try:
+        if private:
+            key = serialization.load_pem_private_key(data, password=None)
+        else:
+            key = serialization.load_pem_public_key(data)
+    except (ValueError, TypeError) as e:
+        raise Problem("%s: not an unencrypted RSA %s key in PEM (%s)" % (path, "private" if private else "public", e))
+    if not 2048 <= key.key_size <= 4096:
+        raise Problem("%s: an RSA key of %d bits; 2048 to 4096 are accepted" % (path, key.key_size))
+    return key
+
+
+def sign(root, mode, key_path):
+    hashes, serialization, padding, rsa = crypto()
+    path = find_catalogue(root, mode)
+    key = load_key(key_path, private=True)
+    signature = key.sign(read_bytes(path), padding.PKCS1v15(), hashes.SHA256())
+    text = base64.encodebytes(signature).decode("ascii")
+    with open(path + ".sig", "w", newline="\n") as f:
+        f.write(text)
+    print("%s.sig written" % path)
+
+
+def verifies(path, key_paths):
+    hashes, serialization, padding, rsa = crypto()
+    try:
+        with open(path + ".sig") as f:
+            signature = base64.b64decode("".join(f.read().split()), validate=True)
+    except (OSError, ValueError):
+        return False
+    data = read_bytes(path)
+    for key_path in key_paths:
+        try:
+            load_key(key_path, private=False).verify(signature, data, padding.PKCS1v15(), hashes.SHA256())
+            return True
+        except Exception:   # InvalidSignature, or a key of another kind
+            continue
+    return False
+
+
+# --- Checking --------------------------------------------------------------------
+
+def check(root, mode, key_paths=(), out=sys.stdout):
+    """Prints every finding; returns the number of errors (warnings do not count)."""
+    errors, warnings = [], []
+    why = mode_refused(mode)
+    if why:
+        errors.append("MODE %r: the program refuses it (%s)" % (mode, why))
+    try:
+        path = find_catalogue(root, mode)
+    except Problem as e:
+        errors.append(str(e))
+        path = None
+    if path:
+        raw = read_bytes(path)
+        try:
+            text = raw.decode(ENCODING)
+        except UnicodeDecodeError as e:
+            errors.append("%s: not code page 949 text (%s)" % (path, e))
+            text = None
+        if text is not None:
+            check_text(root, path, raw, text, errors, warnings)
+        if key_paths:
+            if not os.path.exists(path + ".sig"):
+                errors.append("%s.sig: missing" % path)
+            elif not verifies(path, key_paths):
+                errors.append("%s.sig: does not verify with %s" % (path, ", ".join(key_paths)))
+    for line in errors:
+        print("error: " + line, file=out)
+    for line in warnings:
+        print("warning: " + line, file=out)
+    print("%d error(s), %d warning(s)" % (len(errors), len(warnings)), file=out)
+    return len(errors)
+
+
+def line_of(text, offset):
+    return text.count("\n", 0, offset) + 1
+
+
+def check_text(root, path, raw, text, errors, warnings):
+    try:
+        # The program takes the bytes as they are; here they are code page 949 text.
+        document = ET.fromstring(re.sub(r"^\s*<\?xml[^>]*\?>", "", text))
+    except ET.ParseError as e:
+        errors.append("%s: XML does not parse (%s)" % (path, e))
+        return
+    if document.tag != "ZELTOOMBRIX" or document.find("UPDATELIST") is None:
+        errors.append("%s: no /ZELTOOMBRIX/UPDATELIST" % path)
+    for element in document.iter():
+        if element.tag not in KNOWN:
+            warnings.append("%s: unknown element %s (the program passes it over)" % (path, element.tag))
+    for m in re.finditer(r"<UPDATEITEM\b[^>]*>", text):
+        item = re.search(r"\bNAME\s*=\s*[\"']([^\"']*)[\"']", m.group(0))
+        if not item or not item.group(1) or "\\" in item.group(1):
+            errors.append("%s:%d: UPDATEITEM without a usable NAME: refused whole" % (path, line_of(text, m.start())))
+    for start, end in file_blocks(text):
+        block = text[start:end]
+        where = "%s:%d" % (path, line_of(text, start))
+        name = (re.search(r"<FILE\b[^>]*\bNAME\s*=\s*[\"']([^\"']*)[\"']", block) or [None, ""])[1]
+        why = name_refused(name)
+        if why:
+            errors.append("%s: FILE %r: the program refuses the name (%s)" % (where, name, why))
+        for tag in ("SHA256",):
+            value = child_text(block, tag)
+            if value is not None and not re.fullmatch(r"[0-9A-Fa-f]{64}", value):
+                errors.append("%s: %s: %s is not 64 hexadecimal digits" % (where, name, tag))
+        source = child_text(block, "SOURCE")
+        if not source:
+            errors.append("%s: %s: no SOURCE" % (where, name))
+        elif not url_trusted(source):
+            errors.append("%s: %s: SOURCE %s fails the trust rule" % (where, name, source))
+        else:
+            check_download(root, where, name, block, source, errors)
+        if child_text(block, "DEST") is None:
+            errors.append("%s: %s: no DEST" % (where, name))
+        run = re.search(r"<RUNFILE\b.*?</RUNFILE>", block, re.S)
+        if run:
+            run_block = run.group(0)
+            run_name = (re.search(r"\bNAME\s*=\s*[\"']([^\"']*)[\"']", run_block) or [None, ""])[1]
+            if name_refused(run_name) and run_name:
+                errors.append("%s: RUNFILE %r: the program refuses the name" % (where, run_name))
+            run_url = child_text(run_block, "RUNSOURCE")
+            run_hash = child_text(run_block, "RUNSHA256")
+            if run_hash is not None and not re.fullmatch(r"[0-9A-Fa-f]{64}", run_hash):
+                errors.append("%s: %s: RUNSHA256 is not 64 hexadecimal digits" % (where, name))
+            if run_url and not url_trusted(run_url):
+                errors.append("%s: %s: RUNSOURCE %s fails the trust rule" % (where, name, run_url))
+            elif run_url:
+                run_path = local_path(root, run_url)
+                if not os.path.exists(run_path):
+                    errors.append("%s: %s: %s is missing under %s" % (where, name, run_url, root))
+                elif run_hash and run_hash.lower() != sha256_of(run_path):
+                    errors.append("%s: %s: RUNSHA256 differs from %s" % (where, name, run_path))
+
+
+def check_download(root, where, name, block, source, errors):
+    download = local_path(root, source)
+    if not os.path.exists(download):
+        errors.append("%s: %s: %s is missing under %s" % (where, name, source, root))
+        return
+    value = child_text(block, "SHA256")
+    if value and value.lower() != sha256_of(download):
+        errors.append("%s: %s: SHA256 differs from %s" % (where, name, download))
+    try:
+        data, _ = installed_bytes(download, name, source)
+    except (Problem, zipfile.BadZipFile) as e:
+        errors.append("%s: %s: %s" % (where, name, e))
+        return
+    size = child_text(block, "FILESIZE")
+    if size is not None and size != str(len(data)):
+        errors.append("%s: %s: FILESIZE %s, the file has %d bytes" % (where, name, size, len(data)))
+    version = child_text(block, "VERSION")
+    actual = version_of(data)
+    if version is not None and actual and [int(x or 0) for x in version.replace(" ", "").split(",")] != \
+            [int(x) for x in actual.split(",")]:
+        errors.append("%s: %s: VERSION %s, the file's version resource says %s" % (where, name, version, actual))
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="zelto-publish.py", description=__doc__.split("\n\n")[0],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    commands = parser.add_subparsers(dest="command", required=True)
+    p = commands.add_parser("keygen", help="a new RSA-3072 key pair: OUT_PREFIX.pem (private) and OUT_PREFIX.pub.pem")
+    p.add_argument("prefix", metavar="OUT_PREFIX")
+    p = commands.add_parser("stamp", help="fill in FILESIZE, VERSION, FILETIME (when missing), SHA256 and "
+                                          "RUNSHA256 of every entry from the files under ROOT; prints the changes")
+    p.add_argument("root", metavar="ROOT")
+    p.add_argument("mode", metavar="MODE")
+    p = commands.add_parser("sign", help="write MODE.xml.sig beside the catalogue")
+    p.add_argument("root", metavar="ROOT")
+    p.add_argument("mode", metavar="MODE")
+    p.add_argument("--key", required=True, metavar="PRIVATE.pem")
+    p = commands.add_parser("check", help="list what the program would refuse or trip over; exit 0 only when "
+                                          "nothing is wrong")
+    p.add_argument("root", metavar="ROOT")
+    p.add_argument("mode", metavar="MODE")
+    p.add_argument("--key", action="append", default=[], metavar="PUBLIC.pem",
+                   help="a key the program accepts (repeat for a key change); checks the signature")
+    args = parser.parse_args(argv)
+    try:
+        if args.command == "keygen":
+            keygen(args.prefix)
+        elif args.command == "stamp":
+            stamp(args.root, args.mode)
+        elif args.command == "sign":
+            sign(args.root, args.mode, args.key)
+        else:
+            return 1 if check(args.root, args.mode, args.key) else 0
+    except (Problem, FileExistsError) as e:
+        print("zelto-publish: %s" % e, file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
