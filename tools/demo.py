@@ -28,6 +28,11 @@ os.environ["ZELTO_CONTENT_STATE"] = STATE
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import zelto_e2e as z  # noqa: E402
 
+# The program built with the sample key, unless an operator's repository is tried.
+SIGNED = not os.environ.get("DEMO_REPOSITORY")
+EXE = os.path.join(BIN, "sample-key", "ZeltoSetup.exe") if SIGNED else z.EXE
+LOG = os.path.join(os.path.dirname(EXE), "ZeltoOmbrix.log")
+
 z.SHOTS = DEMO
 HEADLESS = os.environ.get("ZELTO_HEADLESS") == "1"
 MODE = os.environ.get("DEMO_MODE") or "zeltosetup"
@@ -84,7 +89,7 @@ class Shots:
 
 def run_program(args, steps, names):
     shots = Shots(names if HEADLESS else {})
-    run = z.run_driver(args, presses=steps if HEADLESS else [], hold_ms=1500, timeout=120 if HEADLESS else 900,
+    run = z.run_driver(args, exe=EXE, presses=steps if HEADLESS else [], hold_ms=1500, timeout=120 if HEADLESS else 900,
                        on_window=shots.window, on_wait=shots.wait, add_w=args[0] != "-u")
     return run, shots.paths
 
@@ -94,8 +99,12 @@ def main():
     for name in os.listdir(DEMO):
         if name.endswith(".png"):
             os.remove(os.path.join(DEMO, name))
+    # The sample repository as the build stamped and signed it, for the
+    # program built with the sample key; an operator's own repository goes
+    # to the program that accepts unsigned catalogues.
     roots = [os.path.abspath(os.environ["DEMO_REPOSITORY"])] if os.environ.get("DEMO_REPOSITORY") else []
-    roots += [os.path.join(ROOT, "tests", "data", "repository"), os.path.join(BIN, "published")]
+    roots += [os.path.join(BIN, "sample-repository"), os.path.join(ROOT, "tests", "data", "repository"),
+              os.path.join(BIN, "published")]
     if server("start", "--state", STATE, *[arg for root in roots for arg in ("--root", root)]).returncode != 0:
         print("demo: the content server did not start")
         return 1
@@ -109,7 +118,8 @@ def main():
             "down.zelto.com/zelto/zeltosetup/components/v1005/ZeltoTestCtl.dll": {"trickle": [32768, 60]},
             "down.zelto.com/zelto/zeltosetup/components/zipped/ZeltoTestCtl2.zip": {"trickle": [32768, 60]}}))
         z.set_log_level(2)
-        z.clear_log()
+        if os.path.exists(LOG):
+            os.remove(LOG)
         print("== install: ZeltoSetup.exe -w <window> -x '%s'" % DOC)
         if not HEADLESS:
             print("   (the windows are on your display: answer them)")
@@ -122,6 +132,9 @@ def main():
                 continue
             last = code
             print("     %3d  %s" % (code, STATUS_NAMES.get(code, "")))
+        log = z.read_log(LOG)
+        if SIGNED and "zeltosetup.xml.sig verified" in log and "SHA256 mismatch" not in log:
+            print("   the catalogue's signature (sample key) and every downloaded file's SHA-256 were checked")
         print("   installed files in %s:" % z.OMBRIX_DIR)
         for name, size in installed_files():
             print("     %-20s %9d bytes" % (name, size))
@@ -141,7 +154,7 @@ def main():
         pending = z.reg_value(SESSION_MANAGER, "PendingFileRenameOperations")
         if pending:
             print("   scheduled for deletion at the next restart: %s" % pending.replace("\\0", " ").strip())
-        print("== the log: %s" % z.LOG)
+        print("== the log: %s" % LOG)
         shots = install_shots + removal_shots
         if shots:
             print("== screenshots:")
