@@ -5,6 +5,7 @@
 #include "app/CommandLine.h"
 #include "base/Log.h"
 #include "base/Messages.h"
+#include "base/RunOutcome.h"
 #include "base/Strings.h"
 #include "catalogue/UpdateInfoMgr.h"
 #include "sys/UserSettings.h"
@@ -18,6 +19,7 @@ LRESULT CMainFrame::OnStart()
 {
     if (!ParseCommandLine(__argc, __argv, m_bUninstallMode)) {
         ShowMessage(IDS_BAD_START);
+        SetRunExitCode(EXIT_RUN_BAD_COMMAND_LINE);
         ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
         return 0;
     }
@@ -25,12 +27,16 @@ LRESULT CMainFrame::OnStart()
     if (m_bUninstallMode) {
         if (!ClaimTheRun()) {
             WriteLog(1, "[OnStart] Another ZeltoSetup is running; this one ends");
+            SetRunExitCode(EXIT_RUN_ANOTHER_RUNNING);
             ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
             return 0;
         }
+        // Until something is removed, leaving the wizard is a cancel.
+        SetRunExitCode(EXIT_RUN_CANCELLED);
         ::ShowWindow(m_hWnd, SW_SHOW);
         if (m_wizard.GetSafeHwnd()) m_wizard.DestroyWindow();
         if (!m_wizard.Create(m_hWnd)) {
+            SetRunExitCode(EXIT_RUN_FAILED);
             ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
             return 0;
         }
@@ -44,6 +50,7 @@ LRESULT CMainFrame::OnStart()
     if (!ClaimTheRun()) {
         WriteLog(1, "[OnStart] Another ZeltoSetup is running; this one ends");
         if (!m_bUninstallMode) manager->PostStatus(STATUS_FAILED, 0);
+        SetRunExitCode(EXIT_RUN_ANOTHER_RUNNING);
         ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
         return 0;
     }

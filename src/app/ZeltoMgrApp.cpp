@@ -1,5 +1,6 @@
 #include "app/ZeltoMgrApp.h"
 
+#include "base/RunOutcome.h"
 #include "catalogue/UpdateInfoMgr.h"
 
 #include <commctrl.h>
@@ -32,7 +33,8 @@ int CZeltoMgrApp::Run()
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
     }
-    m_nExitCode = static_cast<int>(msg.wParam);
+    // How the run ended (the same codes in every mode), for the starting program.
+    m_nExitCode = static_cast<int>(GetRunExitCode());
     return m_nExitCode;
 }
 

@@ -1,6 +1,7 @@
 #include "catalogue/UpdateInfoMgr.h"
 
 #include "base/Messages.h"
+#include "base/RunOutcome.h"
 #include "sys/Util.h"
 
 // The folder macros and the staging folder are ready before any catalogue
@@ -15,6 +16,8 @@ CUpdateInfoMgr::~CUpdateInfoMgr() = default;
 void CUpdateInfoMgr::PostStatus(int code, LPARAM data)
 {
     m_nLastStatus = code;
+    DWORD exitCode = 0;
+    if (ExitCodeOfStatus(code, exitCode)) SetRunExitCode(exitCode);
     if (m_hNotifyWnd) ::PostMessageA(m_hNotifyWnd, UM_SETUP_STATUS, static_cast<WPARAM>(code), data);
 }
 

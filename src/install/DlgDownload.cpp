@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "base/MainWindow.h"
 #include "base/Messages.h"
+#include "base/RunOutcome.h"
 #include "base/Strings.h"
 #include "catalogue/UpdateInfoMgr.h"
 #include "install/ItemInstallation.h"
@@ -306,6 +307,7 @@ void CDlgDownload::OnDownloadComplete(BOOL failed)
         if (!GetMainFrameWindow()) return;
         if (!Cancelled()) ShowMessage(IDS_DOWNLOAD_FAILED, LastErrorSuffix());
         AbortRun();
+        if (Cancelled()) SetRunExitCode(EXIT_RUN_CANCELLED);   // the user's cancel, not a failure
         return;
     }
     if (m_nLastPercent >= 0 && m_nLastPercent < 100) PostPercent(100);

@@ -1,6 +1,7 @@
 #include "uninstall/DlgUninstall.h"
 
 #include "base/Messages.h"
+#include "base/RunOutcome.h"
 #include "base/Strings.h"
 #include "sys/Util.h"
 #include "ui/MsgDialog.h"
@@ -83,6 +84,7 @@ void CDlgUninstall::Activate(BOOL shown)
         std::vector<std::string> names;
         if (!ListRecordedItems(names)) {
             ::ShowWindow(m_hWnd, SW_HIDE);   // the program closes without the list
+            SetRunExitCode(EXIT_RUN_DONE);   // nothing is left to remove
             CloseProgram();
             return;
         }
@@ -167,6 +169,7 @@ BOOL CDlgUninstall::OnRemove()
     if (m_hMainWnd) ::SendMessageA(m_hMainWnd, UM_UNINSTALL_RUNNING, 0, 0);
     const DWORD code = RunWorker(request);
     if (m_hMainWnd && ::IsWindow(m_hMainWnd)) ::SendMessageA(m_hMainWnd, UM_UNINSTALL_RUNNING, 1, 0);
+    SetRunExitCode(code == 1 ? EXIT_RUN_DONE : EXIT_RUN_FAILED);
     if (code != 1) {
         // Stays on the list page, which shows what is still installed.
         DropRemovedRows();

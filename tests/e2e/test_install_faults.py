@@ -97,6 +97,7 @@ class Faults(FaultScenario):
         run = z.run_driver(["-x", doc("slowmode")], presses=[1, 2], hold_ms=800, timeout=90)
         self.assertFalse(run.timed_out, run.lines)
         self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertEqual(1602, run.exit_code, "the user cancelled")
         self.assertNotIn(40, run.status_codes())
         self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"] and 1009 not in w["ids"]],
                          "a cancelled run shows no message")
@@ -136,6 +137,7 @@ class Faults(FaultScenario):
             holder.kill()
             holder.wait(timeout=30)
         self.assertEqual(90, run.status_codes()[-1], run.lines)
+        self.assertEqual(3010, run.exit_code, "a restart is needed")
         self.assertTrue(any(w["text"].startswith("새로운 설정 내용을 적용하기 위해") for w in run.windows), run.lines)
         pending = z.reg("query", SESSION_MANAGER, "/v", "PendingFileRenameOperations").stdout.decode("cp949", "replace")
         self.assertIn("ZeltoTestCtl.dll", pending)

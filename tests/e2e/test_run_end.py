@@ -21,7 +21,7 @@ class RunEnd(f.FaultScenario):
         run = z.run_driver(["-x", f.doc("closedl")], presses=[1], close_on=30, timeout=60)
         self.assertTrue(run.closed, run.lines)
         self.assertFalse(run.timed_out, "the program did not end after the close request: %s" % run.lines)
-        self.assertEqual(0, run.exit_code, "ended by itself, no crash")
+        self.assertEqual(1603, run.exit_code, "ended by itself with the failed run's code, no crash")
         self.assertEqual(101, run.status_codes()[-1], run.lines)
         self.assertNotIn(40, run.status_codes())
         self.assertEqual([], self.message_boxes(run), "a close request shows no message")
@@ -38,8 +38,8 @@ class RunEnd(f.FaultScenario):
         run = z.run_driver(["-x", f.doc("closeinst")], presses=[1], close_on=40, timeout=60)
         self.assertTrue(run.closed, run.lines)
         self.assertFalse(run.timed_out, "the program did not end after the close request: %s" % run.lines)
-        self.assertEqual(0, run.exit_code)
         self.assertIn(run.status_codes()[-1], (100, 101), run.lines)
+        self.assertEqual({100: 0, 101: 1603}[run.status_codes()[-1]], run.exit_code)
         for item, name in (("First", "ZeltoTestCtl.dll"), ("Second", "ZeltoTestCtl2.dll")):
             recorded = z.reg_value(z.UNINSTALL_KEY + "\\" + item + "\\" + name[:-4], "FilePath") is not None
             self.assertEqual(f.installed(name), recorded, "%s is installed and recorded, or neither" % name)
@@ -61,10 +61,12 @@ class RunEnd(f.FaultScenario):
             thread.join(timeout=90)
         self.assertFalse(second.timed_out, second.lines)
         self.assertEqual([101], second.status_codes(), "no other status, nothing asked")
+        self.assertEqual(1618, second.exit_code, "another run is going")
         self.assertEqual([], second.windows)
         self.assertEqual([], z.requested_urls(), "the second run asks the server nothing")
         self.assertIn("[ZeltoSetup][OnStart] Another ZeltoSetup is running; this one ends", z.read_log())
         self.assertEqual(102, first["run"].status_codes()[-1], "the first run goes on undisturbed")
+        self.assertEqual(1602, first["run"].exit_code)
 
     def test_percents_without_announced_lengths(self):
         f.publish("nolen", [("NoLength", [f.file_xml("ZeltoTestCtl.dll", f.COMPONENTS + "v1005/ZeltoTestCtl.dll"),
@@ -73,6 +75,7 @@ class RunEnd(f.FaultScenario):
                      "down.zelto.com/zelto/zeltosetup/components/v1004/ZeltoTestCtl2.dll": {"no_length": True}})
         run = z.run_driver(["-x", f.doc("nolen")], presses=[1], timeout=60)
         self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(0, run.exit_code)
         codes = run.status_codes()
         percents = [data for code, data, _ in run.statuses if code == 30]
         self.assertTrue(percents, run.lines)

@@ -36,6 +36,7 @@ class StartUp(unittest.TestCase):
         boxes = [w for w in run.windows if w["class"] == "#32770"]
         self.assertEqual(1, len(boxes), run.lines)
         self.assertEqual(MSG_BAD_START, boxes[0]["text"])
+        self.assertEqual(1639, run.exit_code)
         self.assertEqual("젤토 옴브릭스", boxes[0]["title"])
         self.assertTrue(os.path.getsize(shots[0]) > 0)
 
@@ -45,6 +46,7 @@ class StartUp(unittest.TestCase):
         self.assertFalse(run.timed_out, run.lines)
         self.assertEqual([], run.statuses)
         self.assertEqual([MSG_BAD_START], [w["text"] for w in run.windows])
+        self.assertEqual(1639, run.exit_code, "the command line was refused")
         self.assertIn("[ZeltoSetup][ParseXMLArgument] invalid MODE (../x)", z.read_log())
 
     def test_good_document_gets_status_20_with_the_main_frame_then_the_catalogue(self):
@@ -74,7 +76,7 @@ class StartUp(unittest.TestCase):
         run = z.run_driver(["-x", doc], presses=[1], timeout=30)
         self.assertFalse(run.timed_out, run.lines)
         self.assertEqual([20, 21, 101], run.status_codes(), "a run without its catalogue ends there")
-        self.assertEqual(0, run.exit_code)
+        self.assertEqual(1603, run.exit_code, "the run failed")
         self.assertEqual(MSG_NO_CATALOGUE + "\nErrorCode = 1005(0)", run.windows[0]["text"])
         self.assertIn("[ZeltoSetup][DownloadFile] HttpQueryInfo(http://down.zelto.com/zelto/zeltosetup/Repository/"
                       "nosuchmode/nosuchmode.xml) = 404 ", z.read_log())
@@ -82,7 +84,7 @@ class StartUp(unittest.TestCase):
     def test_uninstall_switch_alone_is_valid(self):
         run = z.run_driver(["-U"], presses=[2], timeout=30)   # the wizard, left with cancel
         self.assertFalse(run.timed_out, run.lines)
-        self.assertEqual(0, run.exit_code)
+        self.assertEqual(1602, run.exit_code, "left before removing: cancelled")
         self.assertEqual([], run.statuses, "uninstall mode posts no status")
         self.assertEqual([[1012, 2, 1013, 1016]], [w["ids"][:4] for w in run.windows if w["class"] == "#32770"])
 

@@ -91,7 +91,7 @@ class Uninstall(z.SampleScenario):
         z.reset_installation()
         z.reg("add", z.UNINSTALL_KEY + r"\Item", "/v", "DisplayName", "/d", "Item", "/f")
         run = wizard_run([2])
-        self.assertEqual(0, run.exit_code, run.lines)
+        self.assertEqual(1602, run.exit_code, run.lines)
         self.assertEqual("Item", z.reg_value(z.UNINSTALL_KEY + r"\Item", "DisplayName"))
 
 
