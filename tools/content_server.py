@@ -26,6 +26,11 @@ query) or "*/path"; values are objects with any of:
                        as a crashing server or a cutting proxy does (with
                        no_length the client cannot tell the body was cut)
   trickle: [N, MS]     send N bytes every MS milliseconds
+  fail_first: N        the faults of the rule (status, reset_after, cut_after,
+                       announce_extra) hit only the first N GET requests of the
+                       URL since the rules were written; later ones are
+                       answered normally
+  ranges: true         announce Accept-Ranges and answer "Range: bytes=N-" with 206
 
 Commands:
   content_server.py start --state DIR --root DIR [--root DIR...]   start in the background
@@ -63,6 +68,16 @@ class Rules:
         except (OSError, ValueError):
             rules = {}
         return rules.get(host + path) or rules.get("*" + path)
+
+
+def skip(chunks, count):
+    """The chunks without their first count bytes."""
+    for chunk in chunks:
+        if count >= len(chunk):
+            count -= len(chunk)
+            continue
+        yield chunk[count:]
+        count = 0
 
 
 def generated(size):
@@ -118,6 +133,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "referer": self.headers.get("Referer", ""),
             "cache_control": self.headers.get("Cache-Control", ""),
             "pragma": self.headers.get("Pragma", ""),
+            "range": self.headers.get("Range", ""),
         }
         with self.server.log_lock:
             with open(self.server.log_path, "a", encoding="utf-8") as f:
@@ -150,7 +166,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def handle_request(self, send_body):
         host, port, path, query = self.split_target()
         self.record(host, port, path, query)
-        rule = self.server.rules.lookup(host, path) or {}
+        rule = dict(self.server.rules.lookup(host, path) or {})
+        if "fail_first" in rule and send_body:
+            with self.server.log_lock:
+                # Counted anew whenever the rules are written anew.
+                try:
+                    written = os.stat(self.server.rules.path).st_mtime_ns
+                except OSError:
+                    written = 0
+                key = (host + path, written)
+                seen = self.server.get_counts.get(key, 0)
+                self.server.get_counts[key] = seen + 1
+            if seen >= int(rule["fail_first"]):
+                for fault in ("status", "reset_after", "cut_after", "announce_extra"):
+                    rule.pop(fault, None)
 
         if "redirect" in rule:
             self.send_simple(302, "moved", [("Location", rule["redirect"])])
@@ -173,7 +202,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             size = os.path.getsize(full)
             chunks = self.file_chunks(full)
 
-        self.send_response(200)
+        start = 0
+        wanted = self.headers.get("Range", "")
+        if rule.get("ranges") and wanted.startswith("bytes=") and wanted.endswith("-"):
+            try:
+                start = int(wanted[len("bytes="):-1])
+            except ValueError:
+                start = 0
+            if not 0 < start < size:
+                start = 0
+        if start:
+            self.send_response(206)
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+            chunks = skip(chunks, start)
+            size -= start
+        else:
+            self.send_response(200)
+        if rule.get("ranges"):
+            self.send_header("Accept-Ranges", "bytes")
         self.send_header("Content-Type", "application/octet-stream")
         if not rule.get("no_length"):
             self.send_header("Content-Length", str(size + int(rule.get("announce_extra", 0))))
@@ -245,6 +291,7 @@ def serve(args):
     server.roots = [os.path.abspath(r) for r in args.root]
     server.log_path = os.path.join(args.state, "requests.jsonl")
     server.log_lock = threading.Lock()
+    server.get_counts = {}   # GET requests per URL, for fail_first
     server.rules = Rules(os.path.join(args.state, "rules.json"))
     port = server.server_address[1]
 

@@ -6,6 +6,9 @@
 #include "net/HttpRequest.h"
 #include "sys/Sha256.h"
 
+#include <algorithm>
+#include <string>
+
 #include <ZeltoConfig.h>
 
 const char INSTALL_OPTIONS_URL[] = ZELTO_OPTIONS_URL;
@@ -38,21 +41,45 @@ private:
     ULONGLONG m_lastPost = 0;
 };
 
-}  // namespace
+// One try at a transfer, and what its failure means for another try.
+struct Attempt {
+    enum Kind { Ok, Transient, Permanent, Cancelled } kind = Permanent;
+    const char* reason = "";
+    bool rangesAccepted = false;   // the server said "Accept-Ranges: bytes"
+};
 
-BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const char* url, BOOL /*reload*/,
-                             HWND progressWnd, HANDLE cancelEvent, const char* sha256)
+// The hash of what a kept partial file already holds.
+bool HashExisting(HANDLE file, DWORD bytes, CSha256& hash)
 {
-    if (!url || !localPath) return FALSE;
-    if (!IsTrustedUrl(url)) {
-        RecordLastError(ERR_UNTRUSTED_URL, ::GetLastError());
-        WriteLog(1, "[DownloadFile] CheckDownloadURL(%s) Failed", url);
-        return FALSE;
+    if (::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+    BYTE buffer[65536];
+    for (DWORD left = bytes; left > 0;) {
+        DWORD read = 0;
+        if (!::ReadFile(file, buffer, std::min<DWORD>(left, sizeof(buffer)), &read, nullptr) || read == 0) return false;
+        hash.Update(buffer, read);
+        left -= read;
     }
+    return true;
+}
 
-    zelto::ScopedInternet request =
-        zelto::OpenUrlLogged(internet, url, nullptr, "[DownloadFile] InternetOpenUrl(%s) Failed (Error Code = %d)");
-    if (!request) return FALSE;
+// Transfers url into localPath. With resumeFrom, asks for the rest of the
+// file and appends it when the server answers 206; a 200 starts over.
+// written: the bytes the file holds afterwards; reported: the bytes posted
+// to progressWnd for this file so far (kept up to date).
+Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url, HWND progressWnd, HANDLE cancelEvent,
+                     const char* sha256, DWORD resumeFrom, DWORD& written, LONG& reported)
+{
+    Attempt attempt;
+    written = 0;
+    std::string range;
+    if (resumeFrom) range = "Range: bytes=" + std::to_string(resumeFrom) + "-";
+    zelto::ScopedInternet request = zelto::OpenUrlLogged(internet, url, range.empty() ? nullptr : range.c_str(),
+                                                         "[DownloadFile] InternetOpenUrl(%s) Failed (Error Code = %d)");
+    if (!request) {
+        attempt.kind = Attempt::Transient;
+        attempt.reason = "the URL could not be opened";
+        return attempt;
+    }
 
     // WinINet follows redirects by itself: where the request ended must be
     // trusted too.
@@ -61,23 +88,57 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
         if (finalUrl.empty() || (finalUrl != url && !IsTrustedUrl(finalUrl.c_str()))) {
             RecordLastError(ERR_UNTRUSTED_URL, ::GetLastError());
             WriteLog(1, "[DownloadFile] CheckDownloadURL(%s) Failed", finalUrl.c_str());
-            return FALSE;
+            return attempt;
         }
     }
 
-    if (!zelto::IsStatusOk(request.get(), url, "[DownloadFile] HttpQueryInfo(%s) = %d ")) return FALSE;
+    const DWORD status = zelto::QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
+    const bool resumed = resumeFrom && status == HTTP_STATUS_PARTIAL_CONTENT;
+    if (!resumed && !zelto::IsStatusOk(request.get(), url, "[DownloadFile] HttpQueryInfo(%s) = %d ")) {
+        if (status >= 500) {
+            attempt.kind = Attempt::Transient;
+            attempt.reason = "the server answered with an error of its own (5xx)";
+        }
+        return attempt;
+    }
+    char accept[32] = "";
+    DWORD acceptSize = sizeof(accept);
+    attempt.rangesAccepted = ::HttpQueryInfoA(request.get(), HTTP_QUERY_ACCEPT_RANGES, accept, &acceptSize, nullptr) &&
+                             lstrcmpiA(accept, "bytes") == 0;
 
-    zelto::ScopedFile file(::CreateFileA(localPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    zelto::ScopedFile file(::CreateFileA(localPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         resumed ? OPEN_EXISTING : CREATE_ALWAYS,
                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
     if (!file) {
         DWORD error = ::GetLastError();
         RecordLastError(ERR_LOCAL_FILE, error);
         WriteLog(1, "[DownloadFile] CreateFile(%s) Failed, Error Code = %d", localPath, error);
-        return FALSE;
+        return attempt;
     }
 
-    const DWORD fileSize = zelto::QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    // The hash grows with the bytes as they arrive: no second pass (a resumed
+    // transfer reads once what the file already holds).
+    const bool hashed = sha256 && sha256[0];
+    CSha256 hash;
     DWORD received = 0;
+    if (resumed) {
+        if (!HashExisting(file.get(), resumeFrom, hash) ||
+            ::SetFilePointer(file.get(), static_cast<LONG>(resumeFrom), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+            !::SetEndOfFile(file.get())) {
+            attempt.kind = Attempt::Transient;
+            attempt.reason = "the partial file could not be read";
+            return attempt;
+        }
+        received = resumeFrom;
+        WriteLog(1, "[DownloadFile] %s: resumed at byte %u", url, static_cast<unsigned>(resumeFrom));
+    } else if (reported && progressWnd) {
+        // Starting over: the bytes of the failed try no longer count.
+        ::PostMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_CHUNK, -reported);
+        reported = 0;
+    }
+
+    const DWORD announced = zelto::QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    const DWORD fileSize = announced ? announced + (resumed ? resumeFrom : 0) : 0;
     bool cancelled = false, readFailed = false, writeFailed = false;
     DWORD writeError = 0, readError = 0;
     // Testing the event and posting to the window each cost a round trip to
@@ -87,9 +148,6 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
     // still add up to the bytes written).
     ProgressThrottle throttle;
     DWORD unreported = 0;
-    // The hash grows with the bytes as they arrive: no second pass.
-    const bool hashed = sha256 && sha256[0];
-    CSha256 hash;
     BYTE buffer[4096];
     for (bool first = true;; first = false) {
         DWORD read = 0;
@@ -106,37 +164,42 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
             break;
         }
         if (read == 0) break;
-        DWORD written = 0;
-        if (!::WriteFile(file.get(), buffer, read, &written, nullptr)) {
+        DWORD done = 0;
+        if (!::WriteFile(file.get(), buffer, read, &done, nullptr)) {
             writeError = ::GetLastError();
             WriteLog(1, "[DownloadFile] WriteFile(%s) Failed, Error Code = %d", localPath, writeError);
             writeFailed = true;
             break;
         }
-        if (hashed) hash.Update(buffer, written);
-        received += written;
-        unreported += written;
+        if (hashed) hash.Update(buffer, done);
+        received += done;
+        unreported += done;
         if (progressWnd && throttle.DueForPost(now)) {
             ::PostMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_CHUNK, unreported);
+            reported += static_cast<LONG>(unreported);
             unreported = 0;
         }
     }
-    if (progressWnd && unreported) ::PostMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_CHUNK, unreported);
+    if (progressWnd && unreported) {
+        ::PostMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_CHUNK, unreported);
+        reported += static_cast<LONG>(unreported);
+    }
     request.reset();
     file.reset();
+    written = received;
 
     // A transfer that was cancelled or broke is never complete, whether or
     // not the server announced a length.
     if (writeFailed) {
         RecordLastError(ERR_LOCAL_FILE, writeError);
-        ::DeleteFileA(localPath);
-        return FALSE;
+        return attempt;
     }
     if (cancelled || readFailed || (fileSize != 0 && fileSize != received)) {
         RecordLastError(ERR_LENGTH_MISMATCH, readFailed ? readError : 0);
         WriteLog(1, "[DownloadFile] dwFileSize != dwRecv Download Failed");
-        ::DeleteFileA(localPath);
-        return FALSE;
+        attempt.kind = cancelled ? Attempt::Cancelled : Attempt::Transient;
+        attempt.reason = readFailed ? "the connection broke" : "the length came up short";
+        return attempt;
     }
     // Whatever the transport reported, only the published bytes count.
     if (hashed) {
@@ -145,11 +208,50 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
             RecordLastError(ERR_HASH_MISMATCH, 0);
             WriteLog(1, "[DownloadFile] SHA256 mismatch (%s): received %s, catalogue %s", url,
                      got.empty() ? "(none)" : got.c_str(), sha256);
-            ::DeleteFileA(localPath);
-            return FALSE;
+            return attempt;
         }
     }
-    return TRUE;
+    attempt.kind = Attempt::Ok;
+    return attempt;
+}
+
+}  // namespace
+
+BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const char* url, BOOL /*reload*/,
+                             HWND progressWnd, HANDLE cancelEvent, const char* sha256)
+{
+    if (!url || !localPath) return FALSE;
+    if (!IsTrustedUrl(url)) {
+        RecordLastError(ERR_UNTRUSTED_URL, ::GetLastError());
+        WriteLog(1, "[DownloadFile] CheckDownloadURL(%s) Failed", url);
+        return FALSE;
+    }
+    // A transfer that fails for a passing reason is tried twice more, after
+    // 1 s and 3 s; it resumes where it broke off when the server takes byte
+    // ranges and the file's hash can vouch for the joined bytes.
+    const DWORD waits[] = {1000, 3000};
+    const bool hashed = sha256 && sha256[0];
+    DWORD resumeFrom = 0;
+    LONG reported = 0;
+    for (int tries = 0;; ++tries) {
+        DWORD written = 0;
+        const Attempt attempt =
+            TransferOnce(internet, localPath, url, progressWnd, cancelEvent, sha256, resumeFrom, written, reported);
+        if (attempt.kind == Attempt::Ok) return TRUE;
+        if (attempt.kind != Attempt::Transient || tries == 2) break;
+        WriteLog(1, "[DownloadFile] %s: try %d failed (%s); trying again in %u s", url, tries + 1, attempt.reason,
+                 static_cast<unsigned>(waits[tries] / 1000));
+        resumeFrom = hashed && attempt.rangesAccepted ? written : 0;
+        if (!resumeFrom) ::DeleteFileA(localPath);
+        if (cancelEvent && ::WaitForSingleObject(cancelEvent, waits[tries]) == WAIT_OBJECT_0) {
+            WriteLog(1, "[DownloadFile] User canceled downloading");
+            RecordLastError(ERR_LENGTH_MISMATCH, 0);
+            break;
+        }
+        if (!cancelEvent) ::Sleep(waits[tries]);
+    }
+    ::DeleteFileA(localPath);
+    return FALSE;
 }
 
 DWORD CHttpUtil::GetDownloadFileSize(HINTERNET internet, const char* url)
@@ -159,6 +261,23 @@ DWORD CHttpUtil::GetDownloadFileSize(HINTERNET internet, const char* url)
     if (!IsTrustedUrl(url)) {
         RecordLastError(ERR_UNTRUSTED_URL, ::GetLastError());
         WriteLog(1, "[GetDownloadFileSize] CheckDownloadURL(%s) Failed", url);
+        return 0;
+    }
+    // The size from a HEAD request, so that the server sends no body; a GET,
+    // dropped after its headers, only where the server refuses HEAD.
+    DWORD status = 0;
+    DWORD size = 0;
+    std::string finalUrl;
+    if (zelto::HeadRequest(internet, url, status, size, finalUrl) && status != HTTP_STATUS_BAD_METHOD &&
+        status != HTTP_STATUS_NOT_SUPPORTED) {
+        if (finalUrl != url && !IsTrustedUrl(finalUrl.c_str())) {
+            RecordLastError(ERR_UNTRUSTED_URL, 0);
+            WriteLog(1, "[GetDownloadFileSize] CheckDownloadURL(%s) Failed", finalUrl.c_str());
+            return 0;
+        }
+        if (status == HTTP_STATUS_OK) return size;
+        RecordLastError(ERR_HTTP_STATUS, 0);
+        WriteLog(1, "[GetDownloadFileSize] HttpQueryInfo(%s) = %d ", url, status);
         return 0;
     }
     zelto::ScopedInternet request = zelto::OpenUrlLogged(

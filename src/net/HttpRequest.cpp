@@ -74,4 +74,29 @@ std::string FinalUrl(HINTERNET request)
     return std::string(buffer.data());
 }
 
+bool HeadRequest(HINTERNET internet, const char* url, DWORD& status, DWORD& length, std::string& finalUrl)
+{
+    char host[256] = {}, path[2048] = {}, extra[2048] = {};
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = host;    parts.dwHostNameLength = sizeof(host);
+    parts.lpszUrlPath = path;     parts.dwUrlPathLength = sizeof(path);
+    parts.lpszExtraInfo = extra;  parts.dwExtraInfoLength = sizeof(extra);
+    if (!::InternetCrackUrlA(url, 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTP) return false;
+    ScopedInternet connection(::InternetConnectA(internet, host, parts.nPort, nullptr, nullptr,
+                                                 INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection) return false;
+    const std::string object = std::string(path) + extra;
+    ScopedInternet request(::HttpOpenRequestA(connection.get(), "HEAD", object.c_str(), nullptr, nullptr, nullptr,
+                                              ZELTO_FRESH_FLAGS, 0));
+    if (!request) return false;
+    if (!::HttpSendRequestA(request.get(), ZELTO_FRESH_HEADERS, static_cast<DWORD>(std::strlen(ZELTO_FRESH_HEADERS)),
+                            nullptr, 0))
+        return false;
+    status = QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
+    length = QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    finalUrl = FinalUrl(request.get());
+    return status != 0;
+}
+
 }  // namespace zelto

@@ -20,5 +20,9 @@ ScopedInternet OpenUrlLogged(HINTERNET internet, const char* url, const char* he
 bool IsStatusOk(HINTERNET request, const char* url, const char* logFormat);
 // The URL a request ended at, after the redirects WinINet followed itself.
 std::string FinalUrl(HINTERNET request);
+// A HEAD request for url, past every cache as the other requests. False when
+// it could not be sent (nothing recorded); else the status, the announced
+// length (0 when none) and the URL it ended at.
+bool HeadRequest(HINTERNET internet, const char* url, DWORD& status, DWORD& length, std::string& finalUrl);
 
 }  // namespace zelto
