@@ -51,19 +51,34 @@ install_run() {   # mode -> prints "seconds peak"
   rm -rf "$bench_dir"
   local start end out
   start=$(date +%s.%N)
-  out=$("$here/tools/wine-run.sh" "$bin/tools/driver/ZeltoDriver.exe" --timeout 600 --no-w -- "$exe" \
+  # The question window is answered (install) as a person would; the
+  # program's exit code and last status tell whether the run completed.
+  out=$("$here/tools/wine-run.sh" "$bin/tools/driver/ZeltoDriver.exe" --timeout 600 --press 1 -- "$exe" \
         -x "<PARAM><MODE>$1</MODE><SOURCE>http://down.zelto.com/</SOURCE><SHOWDLG>0</SHOWDLG></PARAM>")
+  local last
+  last=$(echo "$out" | tr -d '\r' | awk '/^STATUS/ {code=$2} END {print code}')
+  if [ "$last" != 100 ]; then
+    echo "install_bench: the $1 run did not complete (last status ${last:-none})" >&2
+    echo "$out" | tail -5 >&2
+    exit 1
+  fi
   end=$(date +%s.%N)
   echo "$(python3 -c "print(round($end - $start, 3))") $(echo "$out" | tr -d '\r' | awk '/^PEAK/ {print $2}')"
 }
 
-read -r big_time big_peak <<<"$(install_run bench)"
+big=$(install_run bench) || exit 1
+read -r big_time big_peak <<<"$big"
 files=$(ls "$bench_dir/bench" 2>/dev/null | wc -l)
+if [ "$files" -ne 20 ]; then
+  echo "install_bench: $files files placed instead of 20" >&2
+  exit 1
+fi
 curl_start=$(date +%s.%N)
 while read -r url; do curl -s -o /dev/null -x "$http_proxy" "$url"; done < "$state/bench.urls"
 curl_end=$(date +%s.%N)
 curl_time=$(python3 -c "print(round($curl_end - $curl_start, 3))")
-read -r small_time small_peak <<<"$(install_run benchsmall)"
+small=$(install_run benchsmall) || exit 1
+read -r small_time small_peak <<<"$small"
 rm -rf "$bench_dir"
 
 echo "== install of 20 files, 64 MiB (5 of them zipped): $files files placed"

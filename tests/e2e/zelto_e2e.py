@@ -32,6 +32,7 @@ class DriverRun:
         self.exit_code = None
         self.timed_out = False
         self.closed = False     # the driver posted WM_CLOSE to the main window
+        self.controls = {}      # hwnd -> the last CONTROLS report of that window
 
     def status_codes(self):
         return [s[0] for s in self.statuses]
@@ -58,12 +59,14 @@ def _field(line, name):
 
 
 def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=True, env=None, on_wait=None,
-               close_on=None, exe=None):
+               close_on=None, exe=None, on_controls=None):
     """Runs the program with args through the driver; returns a DriverRun.
     presses: button ids (pressed in the next new window that has them) or
     ("again", id) / ("tick", row) steps on the window of an earlier step.
     on_window(run, window) is called as each new window is reported,
-    on_wait(run, step) when a step found its window and holds."""
+    on_wait(run, step) when a step found its window and holds,
+    on_controls(run, hwnd, controls) when a window's controls are reported
+    (controls: {id or "row<n>": (x, y, w, h)} in screen pixels)."""
     cmd = [RUNNER, DRIVER, "--timeout", str(timeout), "--hold", str(hold_ms)]
     for p in presses:
         if isinstance(p, tuple):
@@ -106,6 +109,16 @@ def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=Tr
             run.presses.append(("tick", int(parts[1])))
         elif parts[0] == "WAIT" and on_wait:
             on_wait(run, int(parts[1]))
+        elif parts[0] == "CONTROLS" and len(parts) > 2:
+            controls = {}
+            for item in parts[2].split(";"):
+                if "@" not in item:
+                    continue
+                key, rect = item.split("@", 1)
+                controls[int(key) if key.lstrip("-").isdigit() else key] = tuple(int(v) for v in rect.split(","))
+            run.controls[parts[1]] = controls
+            if on_controls:
+                on_controls(run, parts[1], controls)
         elif parts[0] == "CLOSE":
             run.closed = True
         elif parts[0] == "EXIT":
@@ -142,6 +155,21 @@ def read_log(path=None):
             return f.read().decode("cp949", errors="replace")
     except FileNotFoundError:
         return ""
+
+
+def click(x, y):
+    """A person's click at screen pixel (x, y) of the Xvfb display: the pointer
+    moves there, then the button goes down and up."""
+    subprocess.run(["xdotool", "mousemove", str(x), str(y)], check=True, timeout=10)
+    time.sleep(0.05)
+    subprocess.run(["xdotool", "mousedown", "1"], check=True, timeout=10)
+    time.sleep(0.05)
+    subprocess.run(["xdotool", "mouseup", "1"], check=True, timeout=10)
+
+
+def click_centre(rect):
+    x, y, w, h = rect
+    click(x + w // 2, y + h // 2)
 
 
 def wait_for(predicate, seconds, what):

@@ -12,6 +12,11 @@
 //
 //   WAIT <step> <hwnd>   (a step found its window; it acts after the hold)
 //   CLOSE <hwnd>         (WM_CLOSE posted to the program's main window)
+//   CONTROLS <hwnd> <id>@<x>,<y>,<w>,<h>;...;row<n>@<x>,<y>,<w>,<h>;...
+//                        the screen rectangles of a window's visible controls
+//                        (pages included) and of the rows of its list view,
+//                        printed again whenever they change: where a pointer
+//                        has to go to click them
 //
 // Usage: ZeltoDriver [--timeout S] [--hold MS] [step]... [--no-w] -- program [args...]
 // Steps, carried out in order, each after the hold:
@@ -32,6 +37,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -74,23 +80,65 @@ HWND FindDescendant(HWND wnd, int id)
     return search.found;
 }
 
-// Clicks the text of a list view row of another process: the row's
-// rectangle is read through memory lent in that process.
-bool ClickListRow(HANDLE process, HWND list, int row)
+// The screen rectangle of list view row `row` of another process, read
+// through memory lent in that process; false when there is no such row.
+bool ListRowRect(HANDLE process, HWND list, int row, RECT& rect)
 {
     void* remote = ::VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
     if (!remote) return false;
-    RECT rect = {};
-    rect.left = 2;   // LVIR_LABEL: the row's text
+    rect = {};
+    rect.left = 2;   // LVIR_LABEL
     ::WriteProcessMemory(process, remote, &rect, sizeof(rect), nullptr);
     bool ok = ::SendMessageA(list, 0x1000 + 14 /* LVM_GETITEMRECT */, row, reinterpret_cast<LPARAM>(remote)) &&
               ::ReadProcessMemory(process, remote, &rect, sizeof(rect), nullptr);
     ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     if (!ok) return false;
-    LPARAM point = MAKELPARAM(rect.left + 8, (rect.top + rect.bottom) / 2);
+    ::MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    return true;
+}
+
+// Clicks the text of a list view row of another process.
+bool ClickListRow(HANDLE process, HWND list, int row)
+{
+    RECT rect;
+    if (!ListRowRect(process, list, row, rect)) return false;
+    POINT at = {rect.left + 8, (rect.top + rect.bottom) / 2};
+    ::ScreenToClient(list, &at);
+    LPARAM point = MAKELPARAM(at.x, at.y);
     ::PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, point);
     ::PostMessageA(list, WM_LBUTTONUP, 0, point);
     return true;
+}
+
+struct ControlList {
+    HANDLE process;
+    std::string text;
+};
+
+BOOL CALLBACK DescribeControl(HWND child, LPARAM param)
+{
+    auto* list = reinterpret_cast<ControlList*>(param);
+    if (!::IsWindowVisible(child)) return TRUE;
+    RECT rect;
+    ::GetWindowRect(child, &rect);
+    const int id = ::GetDlgCtrlID(child);
+    char item[96];
+    std::snprintf(item, sizeof(item), "%d@%ld,%ld,%ld,%ld;", id, rect.left, rect.top, rect.right - rect.left,
+                  rect.bottom - rect.top);
+    list->text += item;
+    char cls[64] = "";
+    ::GetClassNameA(child, cls, sizeof(cls));
+    if (lstrcmpiA(cls, "SysListView32") == 0) {
+        const int rows = static_cast<int>(::SendMessageA(child, 0x1000 + 4 /* LVM_GETITEMCOUNT */, 0, 0));
+        for (int row = 0; row < rows; ++row) {
+            RECT r;
+            if (!ListRowRect(list->process, child, row, r)) continue;
+            std::snprintf(item, sizeof(item), "row%d@%ld,%ld,%ld,%ld;", row, r.left, r.top, r.right - r.left,
+                          r.bottom - r.top);
+            list->text += item;
+        }
+    }
+    return TRUE;
 }
 
 LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
@@ -266,6 +314,7 @@ int main(int argc, char** argv)
         return FindDescendant(wnd, step.kind == Step::TICK ? 1002 : step.value);
     };
 
+    std::map<HWND, std::string> controlsShown;   // the last CONTROLS line of each window
     while (!finished) {
         DWORD wait = ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT);
         MSG msg;
@@ -276,8 +325,16 @@ int main(int argc, char** argv)
         WindowScan scan;
         ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&scan));
         for (HWND wnd : scan.found) {
-            if (!seen.insert(wnd).second) continue;
-            DescribeWindow(wnd);
+            ControlList controls = {pi.hProcess, std::string()};
+            ::EnumChildWindows(wnd, &DescribeControl, reinterpret_cast<LPARAM>(&controls));
+            const bool isNew = seen.insert(wnd).second;
+            if (isNew) DescribeWindow(wnd);
+            if (!controls.text.empty() && controlsShown[wnd] != controls.text) {
+                controlsShown[wnd] = controls.text;
+                std::printf("CONTROLS 0x%08lX %s\n", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(wnd)),
+                            controls.text.c_str());
+            }
+            if (!isNew) continue;
             if (!pending && nextStep < steps.size() && steps[nextStep].kind == Step::PRESS &&
                 ::GetDlgItem(wnd, steps[nextStep].value))
                 schedule(wnd);
