@@ -50,7 +50,8 @@ bench: bootstrap
 	@$(RUNNABLE) bench-here
 
 bench-here: build
-	bash tools/with-wine.sh bash -c 'bash bench/download_bench.sh && bash bench/install_bench.sh'
+	bash tools/with-wine.sh bash -c 'bash bench/download_bench.sh && bash bench/install_bench.sh && \
+	  bash bench/catalogue_bench.sh && bash bench/startup_bench.sh'
 
 clean:
 	cmake --build $(BUILD) --target clean

@@ -4,11 +4,13 @@
 #pragma once
 
 #include "base/Singleton.h"
+#include "base/Text.h"
 #include "catalogue/UpdateSet.h"
 
 #include <windows.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,10 @@ public:
     std::vector<std::unique_ptr<CUpdateSet>>& Items() { return m_listUpdateSet; }
     const std::vector<std::unique_ptr<CUpdateSet>>& Items() const { return m_listUpdateSet; }
 
+    // True when this run already made folder (a DEST of the catalogue); else
+    // remembers it and returns false, so that the caller makes it.
+    bool FolderMade(const std::string& folder) { return !m_madeFolders.insert(LowerCase949(folder)).second; }
+
     // The statistics URL of the module-install ping: the last item's tag for
     // the run's service name (the last item counts, also when it has none).
     std::string GetModuleInstallTag() const;
@@ -63,6 +69,7 @@ public:
 
 private:
     std::vector<std::unique_ptr<CUpdateSet>> m_listUpdateSet;
+    std::set<std::string> m_madeFolders;
     std::string m_strSourceURL;
     std::string m_strMode;
     std::string m_strServiceName;

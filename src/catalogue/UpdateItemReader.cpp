@@ -106,7 +106,8 @@ BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)
         return 0;
     }
     const std::string folder = CUtil::ExpandPathMacros(dest.c_str());
-    if (!CUtil::CreateRecursiveDirectory(folder.c_str()))
+    // Most entries share their folder: it is made once per run.
+    if (!CUpdateInfoMgr::GetInstance()->FolderMade(folder) && !CUtil::CreateRecursiveDirectory(folder.c_str()))
         WriteLog(1, "[GetUpdateInfo] CUtil::CreateRecursiveDirectory(%s) Failed, Error Code = %d", folder.c_str(),
                  LastError.dwSysError);
     m_szDestFileName = folder + "\\" + m_szName;

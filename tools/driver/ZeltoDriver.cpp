@@ -3,7 +3,8 @@
 // window receives and which windows the program shows:
 //
 //   STARTED pid=<pid>
-//   STATUS <code> <lParam as 0x%08X> [window="<class>" for status 20, whose lParam is a window]
+//   STATUS <code> <lParam as 0x%08X> [window="<class>" for status 20, whose lParam is a window] t=<ms>
+//                        (t: milliseconds since the program was started)
 //   DIALOG_CLOSED
 //   WINDOW <hwnd> class="<class>" title="<title>" text="<message box text>" rect=<x,y,w,h> ids=<control ids>
 //   PRESS <id> <hwnd>
@@ -49,6 +50,7 @@ const UINT UM_SETUP_DIALOG_CLOSED = WM_USER + 3;
 
 DWORD g_childPid = 0;
 HWND g_mainWindow = nullptr;   // from status 20
+LARGE_INTEGER g_started = {};  // when the program was started
 int g_closeOn = -1;            // --close-on: the status that triggers WM_CLOSE
 
 struct Step {
@@ -147,9 +149,14 @@ LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
         char cls[128] = "";
         HWND target = reinterpret_cast<HWND>(lParam);
         if (wParam == 20 && lParam && ::IsWindow(target)) ::GetClassNameA(target, cls, sizeof(cls));
-        if (cls[0]) std::printf("STATUS %d 0x%08lX window=\"%s\"\n", static_cast<int>(wParam),
-                                static_cast<unsigned long>(lParam), cls);
-        else std::printf("STATUS %d 0x%08lX\n", static_cast<int>(wParam), static_cast<unsigned long>(lParam));
+        LARGE_INTEGER now, frequency;
+        ::QueryPerformanceCounter(&now);
+        ::QueryPerformanceFrequency(&frequency);
+        const double ms = static_cast<double>(now.QuadPart - g_started.QuadPart) * 1000.0 /
+                          static_cast<double>(frequency.QuadPart);
+        if (cls[0]) std::printf("STATUS %d 0x%08lX window=\"%s\" t=%.1f\n", static_cast<int>(wParam),
+                                static_cast<unsigned long>(lParam), cls, ms);
+        else std::printf("STATUS %d 0x%08lX t=%.1f\n", static_cast<int>(wParam), static_cast<unsigned long>(lParam), ms);
         if (wParam == 20 && cls[0]) g_mainWindow = target;
         if (g_closeOn >= 0 && static_cast<int>(wParam) == g_closeOn && g_mainWindow) {
             g_closeOn = -1;
@@ -281,6 +288,7 @@ int main(int argc, char** argv)
     PROCESS_INFORMATION pi = {};
     std::vector<char> cmd(commandLine.begin(), commandLine.end());
     cmd.push_back('\0');
+    ::QueryPerformanceCounter(&g_started);
     if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
         std::printf("ERROR CreateProcess %lu\n", ::GetLastError());
         return 2;
