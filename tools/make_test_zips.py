@@ -58,6 +58,19 @@ def main():
     raw = open(write(folder, "cp949.zip", [("XXXX.txt", b"cp949")]), "rb").read()
     open(os.path.join(folder, "cp949.zip"), "wb").write(raw.replace(b"XXXX.txt", "\ud55c\uae00.txt".encode("cp949")))
     write(folder, "emoji.zip", [("\U0001F642.txt", b"smile")])
+    # A deflated entry whose data ends before the deflate stream's end marker
+    # (sizes and CRC as declared): the reader must fail at once, not wait.
+    import zlib
+    content = data(50000)
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    stream = packer.compress(content) + packer.flush(zlib.Z_FULL_FLUSH)   # no final block
+    name = b"early.txt"
+    local = struct.pack("<IHHHHHIIIHH", 0x04034b50, 20, 0, 8, 0, 0, zlib.crc32(content), len(stream), len(content),
+                        len(name), 0) + name
+    central = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 20, 20, 0, 8, 0, 0, zlib.crc32(content), len(stream),
+                          len(content), len(name), 0, 0, 0, 0, 0, 0) + name
+    end = struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, 1, 1, len(central), len(local) + len(stream), 0)
+    open(os.path.join(folder, "deflate-early.zip"), "wb").write(local + stream + central + end)
     # Declares 2 GiB for a small entry: beyond the ceiling.
     raw = bytearray(open(write(folder, "huge.zip", [("h.txt", data(100))]), "rb").read())
     cd = raw.find(b"PK\x01\x02")

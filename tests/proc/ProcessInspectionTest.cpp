@@ -151,10 +151,15 @@ TEST_F(ProcessTest, UserIsAskedOnceThroughTheAgreementByte)
 
 TEST_F(ProcessTest, WaitIsNotNeededBeforeBrowser8)
 {
+    // Browser 7: no waiting (and no dialog) even though the file is held.
+    const char vector[] = "SOFTWARE\\Microsoft\\Internet Explorer\\Version Vector";
+    testutil::RegistryValueGuard ie(HKEY_LOCAL_MACHINE, vector, "IE");
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, vector, "IE", "7.0");
+    CUtil::InitSystemFolders();
+    ASSERT_EQ(7, CUtil::Folders().nIEMajorVersion);
     HeldLibrary holder(m_dll);
-    if (CUtil::Folders().nIEMajorVersion < 8) {
-        EXPECT_EQ(1, WaitUntilFileReleased(m_dll.c_str(), 1, nullptr));
-    }
+    EXPECT_EQ(1, WaitUntilFileReleased(m_dll.c_str(), 1, nullptr));
+    EXPECT_TRUE(holder.Running());
 }
 
 TEST(Accounts, SidTexts)

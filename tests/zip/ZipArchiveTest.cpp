@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
 namespace {
 
 std::string Data(const char* name)
@@ -82,6 +86,16 @@ TEST_F(ZipTest, BrokenArchivesAreRefused)
     EXPECT_EQ(zip::Result::Ok, empty.Open(Data("empty.zip")));
     EXPECT_EQ(0u, empty.EntryCount());
     EXPECT_EQ(zip::Result::BadIndex, empty.Extract(0, m_out));
+
+    // Deflate data that ends before its end marker: refused at once. The
+    // unpack runs on a thread of its own so that a reader that waits for
+    // more data fails this test within 10 s instead of hanging it.
+    auto result = std::make_shared<std::atomic<int>>(-1);
+    std::thread([this, result] { *result = static_cast<int>(ExtractAll("deflate-early.zip")); }).detach();
+    ASSERT_TRUE(testutil::WaitFor([&] { return *result != -1; }, 10000))
+        << "the unpack of an entry whose deflate data ends early did not return within 10 s";
+    EXPECT_EQ(static_cast<int>(zip::Result::Corrupt), static_cast<int>(*result));
+    EXPECT_FALSE(testutil::FileExists(m_out + "\\early.txt"));
 
     // Bombs: more than the ceiling declared, two records on one entry's data.
     EXPECT_EQ(zip::Result::TooLarge, ExtractAll("huge.zip"));
