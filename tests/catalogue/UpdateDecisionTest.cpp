@@ -72,6 +72,12 @@ TEST_F(UpdateDecisionTest, SizeThenVersion)
     EXPECT_EQ(0, IsUpdateNeeded(m_file)) << "same version";
     Expect(1, 0, 0, 3);
     EXPECT_EQ(0, IsUpdateNeeded(m_file)) << "older catalogue version";
+    // The high half decides before the low half: 1.1.0.0 is newer than
+    // 1.0.0.4, 0.9.9.9 older.
+    Expect(1, 1, 0, 0);
+    EXPECT_EQ(1, IsUpdateNeeded(m_file)) << "newer by the high half, lower low half";
+    Expect(0, 9, 9, 9);
+    EXPECT_EQ(0, IsUpdateNeeded(m_file)) << "older by the high half, higher low half";
     EXPECT_TRUE(log.Has("[CreateUpdateList] do not need to update file (" + m_file.m_szDestFileName + ")"));
 
     m_file.m_dwFileSize += 1;

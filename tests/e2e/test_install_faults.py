@@ -17,9 +17,9 @@ SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 MSG_DOWNLOAD_FAILED = "파일을 받아오는 중에 문제가 발생했습니다."
 
 
-def doc(mode, force=1):
+def doc(mode, force=1, show=1):
     return ("<PARAM><MODE>%s</MODE><SOURCE>http://down.zelto.com/</SOURCE><FORCEDELETE>%d</FORCEDELETE>"
-            "<SHOWDLG>1</SHOWDLG><SERVICENAME>cafe</SERVICENAME></PARAM>" % (mode, force))
+            "<SHOWDLG>%d</SHOWDLG><SERVICENAME>cafe</SERVICENAME></PARAM>" % (mode, force, show))
 
 
 def file_xml(name, source, extra=""):

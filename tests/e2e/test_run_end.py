@@ -68,6 +68,16 @@ class RunEnd(f.FaultScenario):
         self.assertEqual(102, first["run"].status_codes()[-1], "the first run goes on undisturbed")
         self.assertEqual(1602, first["run"].exit_code)
 
+    def test_without_the_progress_window(self):
+        # SHOWDLG 0: the question is asked, the progress window never shows,
+        # and the run still installs and reports its percents.
+        f.publish("quiet", [("Quiet", [f.file_xml("ZeltoTestCtl.dll", f.COMPONENTS + "v1005/ZeltoTestCtl.dll")])])
+        run = z.run_driver(["-x", f.doc("quiet", show=0)], presses=[1], timeout=60)
+        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertIn(30, run.status_codes())
+        self.assertEqual([], [w for w in run.windows if 1000 in w["ids"]], "no progress window")
+        self.assertTrue(f.installed("ZeltoTestCtl.dll"))
+
     def test_percents_without_announced_lengths(self):
         f.publish("nolen", [("NoLength", [f.file_xml("ZeltoTestCtl.dll", f.COMPONENTS + "v1005/ZeltoTestCtl.dll"),
                                           f.file_xml("ZeltoTestCtl2.dll", f.COMPONENTS + "v1004/ZeltoTestCtl2.dll")])])

@@ -117,6 +117,8 @@ TEST_F(BrowserSettingsTest, PortalScopeWithAnotherUrlIsRewritten)
     CUtil::SetProfileString(HKEY_CURRENT_USER, path.c_str(), "URL", "http://old.example/?q={searchTerms}");
     EXPECT_TRUE(browser::IsPortalScopeName("mine")) << "the name ignores case";
     EXPECT_FALSE(browser::IsPortalScopeUrl("mine"));
+    CUtil::SetProfileString(HKEY_CURRENT_USER, kScopes, "DefaultScope", "mine");
+    EXPECT_FALSE(browser::IsPortalDefaultScope()) << "the portal's name with another URL is not the portal's scope";
     EXPECT_TRUE(browser::SetPortalDefaultScope());
     EXPECT_EQ("mine", CUtil::GetProfileString(HKEY_CURRENT_USER, kScopes, "DefaultScope", ""));
     EXPECT_EQ(ZELTO_SEARCH_URL, CUtil::GetProfileString(HKEY_CURRENT_USER, path.c_str(), "URL", ""));

@@ -35,6 +35,11 @@ TEST_F(FoldersTest, MacroExpansion)
     EXPECT_EQ(system + "\\a[SYSTEM]b", CUtil::ExpandPathMacros("[SYSTEM]a[SYSTEM]b")) << "first occurrence only";
     EXPECT_EQ(std::string("a\\") + F().szOSVersion + "\\\\b", CUtil::ExpandPathMacros("a\\[OSVERSION]\\b"));
     EXPECT_EQ(std::string(F().szProgramFiles) + "\\Zelto", CUtil::ExpandPathMacros("[PROGRAMS]Zelto"));
+    // Each folder macro names its own folder.
+    EXPECT_EQ(std::string(F().szWindows) + "\\a", CUtil::ExpandPathMacros("[WINDOWS]a"));
+    EXPECT_EQ(std::string(F().szPrograms) + "\\a", CUtil::ExpandPathMacros("[PROGRAMMENU]a"));
+    EXPECT_EQ(std::string(F().szDesktop) + "\\a", CUtil::ExpandPathMacros("[DESKTOP]a"));
+    EXPECT_NE(std::string(F().szPrograms), std::string(F().szDesktop));
     EXPECT_EQ(std::string(F().szWindows) + "\\x", CUtil::ExpandPathMacros("%SystemRoot%x"));
     EXPECT_EQ(std::string(F().szDownloaded), CUtil::ExpandPathMacros("[DOWNLOADED]")) << "trailing backslash removed";
     EXPECT_EQ("C:\\dir", CUtil::ExpandPathMacros("C:\\dir\\"));
