@@ -38,6 +38,15 @@ def main():
           zipfile.ZIP_STORED)
     write(folder, "deflate.zip", [("ZeltoTestCtl.dll", data(200000)), ("dir/", b""), ("dir/readme.txt", data(100))])
     write(folder, "zip64.zip", [("big.bin", data(70000))], force_zip64=True)
+    # ZIP64 records in the central directory as well: the end record, its
+    # locator, and ZIP64 sizes and offsets (the limits lowered while writing).
+    limits = zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT
+    zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = 100, 1
+    try:
+        write(folder, "zip64-central.zip", [("first.bin", data(3000)), ("second.bin", data(5000, seed=3))],
+              force_zip64=True)
+    finally:
+        zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = limits
     write(folder, "traversal.zip", [("../evil.txt", b"evil"), ("ok.txt", b"ok")])
     write(folder, "absolute.zip", [("/abs.txt", b"abs")])
     with zipfile.ZipFile(os.path.join(folder, "empty.zip"), "w"):

@@ -57,6 +57,7 @@ protected:
         m_staging = CUtil::GetStagingFolder();
         const std::string zips = testutil::ExeFolder() + "\\..\\zip\\data\\";
         m_server.PutFile("down.zelto.com", "/zelto/zeltosetup/staging/ctl.zip", testutil::ReadWholeFile(zips + "deflate.zip"));
+        m_server.PutFile("down.zelto.com", "/zelto/zeltosetup/staging/upper.ZIP", testutil::ReadWholeFile(zips + "deflate.zip"));
         m_server.PutFile("down.zelto.com", "/zelto/zeltosetup/staging/empty.zip", testutil::ReadWholeFile(zips + "empty.zip"));
         m_server.PutFile("down.zelto.com", "/zelto/zeltosetup/staging/plain.dll", std::string(5000, 'p'));
         m_server.PutFile("down.zelto.com", "/zelto/zeltosetup/staging/noext", "x");
@@ -125,6 +126,15 @@ TEST_F(StagingTest, DownloadsUnpacksAndReports)
     int fileDone = 0;
     for (auto& m : progress.sent) fileDone += m.first == UM_FILE_DOWNLOADED;
     EXPECT_EQ(3, fileDone);
+}
+
+TEST_F(StagingTest, UpperCaseZipUrlIsUnpacked)
+{
+    CUpdateSet item;
+    CUpdateInfo& file = File(item, "ZeltoTestCtl.dll", std::string(kBase) + "upper.ZIP");
+    EXPECT_TRUE(DownloadInstallFiles(file, m_internet.get(), nullptr, nullptr));
+    EXPECT_EQ(200000u, testutil::ReadWholeFile(m_staging + "\\ZeltoTestCtl.dll").size());
+    EXPECT_FALSE(testutil::FileExists(m_staging + "\\ZeltoTestCtl.ZIP")) << "the archive is deleted";
 }
 
 TEST_F(StagingTest, ArchiveFailures)

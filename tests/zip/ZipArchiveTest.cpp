@@ -72,6 +72,8 @@ TEST_F(ZipTest, StoredAndDeflatedEntriesWithTheirPaths)
 
     EXPECT_EQ(zip::Result::Ok, ExtractAll("zip64.zip"));
     EXPECT_EQ(70000u, testutil::ReadWholeFile(m_out + "\\big.bin").size());
+    EXPECT_EQ(zip::Result::Ok, ExtractAll("zip64-central.zip")) << "ZIP64 end record and central sizes";
+    EXPECT_EQ(5000u, testutil::ReadWholeFile(m_out + "\\second.bin").size());
 }
 
 TEST_F(ZipTest, BrokenArchivesAreRefused)
