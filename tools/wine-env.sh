@@ -43,7 +43,11 @@ zreg() { LC_ALL=C wine reg "$@" "$ZELTO_REG_VIEW" </dev/null 2>/dev/null; }
 # portal: when it runs, WinINet reaches it as the HTTP proxy.
 ZELTO_CONTENT_STATE=${ZELTO_CONTENT_STATE:-$ZELTO_WIN/content}
 export ZELTO_CONTENT_STATE
-if [ -f "$ZELTO_CONTENT_STATE/port" ]; then
+if [ -n "${ZELTO_PROXY:-}" ]; then
+  # Another proxy in front of the content server (a caching proxy in a test).
+  http_proxy=$ZELTO_PROXY
+  export http_proxy
+elif [ -f "$ZELTO_CONTENT_STATE/port" ]; then
   http_proxy="http://127.0.0.1:$(cat "$ZELTO_CONTENT_STATE/port")"
   export http_proxy
 fi
