@@ -154,6 +154,37 @@ TEST_F(InstallNotificationTest, InstallWithTheOfferSetsStartPageAndSearchWithPin
     EXPECT_NE(std::string::npos, urls[urls.size() - 1].find("a=gin.mksearch"));
 }
 
+TEST_F(InstallNotificationTest, QuestionAndInformationNameEveryItem)
+{
+    // The second item's publisher is on the browser's untrusted list, the
+    // first one's is not.
+    const char untrusted[] = "Software\\Microsoft\\Internet Explorer\\UntrustedPublishers\\ZeltoNotifyTest";
+    CUtil::SetProfileString(HKEY_CURRENT_USER, untrusted, "Publisher", "Shady Corp");
+    CUpdateInfoMgr::GetInstance()->Items()[0]->m_strPublisher = "QRV Corporation";
+    AddItem("ZeltoViewer", "second description");
+    CUpdateInfoMgr::GetInstance()->Items()[1]->m_strPublisher = "Shady Corp";
+    Browser("8.0");
+    std::string question, info;
+    Seen seen;
+    Run(IDCANCEL, seen, [&](HWND wnd) {
+        char text[4096] = "";
+        ::GetWindowTextA(::GetDlgItem(wnd, 1015), text, sizeof(text));
+        question = text;
+        ::GetWindowTextA(::GetDlgItem(wnd, 1013), text, sizeof(text));
+        info = text;
+    });
+    DeleteKeyTree(HKEY_CURRENT_USER, untrusted);
+
+    EXPECT_NE(std::string::npos, question.find("젤토에서 배포하는 ZeltoTestCtl 프로그램을 설치하시겠습니까?")) << question;
+    EXPECT_NE(std::string::npos, question.find("젤토에서 배포하는 ZeltoViewer 프로그램을 설치하시겠습니까?")) << question;
+    EXPECT_NE(std::string::npos, info.find("first description"));
+    EXPECT_NE(std::string::npos, info.find("second description"));
+    const std::string sentence = "에서 배포한 소프트웨어를 설치하지 않음으로 설정되어 있습니다.";
+    EXPECT_NE(std::string::npos, info.find("Shady Corp" + sentence)) << "the untrusted publisher is named";
+    EXPECT_EQ(info.find(sentence), info.rfind(sentence)) << "the sentence appears for that item only";
+    EXPECT_EQ(std::string::npos, info.find("QRV Corporation" + sentence));
+}
+
 TEST_F(InstallNotificationTest, CancelLeavesNoShowIfUpdateAlone)
 {
     {
