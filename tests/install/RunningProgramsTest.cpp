@@ -1,6 +1,8 @@
 #include "install/RunningPrograms.h"
 
+#include "base/LastError.h"
 #include "ContentServer.h"
+#include "sys/Sha256.h"
 #include "sys/Util.h"
 
 #include <gtest/gtest.h>
@@ -121,6 +123,36 @@ TEST_F(RunningProgramsTest, CurrentLocalCopyRunsInPlace)
     EXPECT_TRUE(m_server.Requests().empty()) << "nothing downloaded";
     EXPECT_TRUE(log.Has("[RunFileAndWait] Do not need update (" + local + ")"));
     EXPECT_TRUE(testutil::FileExists(local)) << "kept: it has a run destination";
+
+    // The high half of a version decides first: 0.9.9.9 is older than 1.0.0.3.
+    file.m_dwRunVersionMS = 0x00000009;
+    file.m_dwRunVersionLS = 0x00090009;
+    EXPECT_TRUE(RunFileAndWait(file));
+    EXPECT_TRUE(m_server.Requests().empty()) << "still nothing downloaded";
+}
+
+TEST_F(RunningProgramsTest, OnlyTheProgramOfTheHashRuns)
+{
+    // A current-looking copy with other bytes than RUNSHA256 (planted in a
+    // writable folder, say) is not run; the download has other bytes too, so
+    // nothing runs at all.
+    PlaceAux("aux3");
+    PublishAux3();
+    CUpdateInfo file;
+    RunFile(file, m_dir);
+    file.m_szRunSha256 = CSha256::OfFile(testutil::Component("aux2\\ZeltoAux.exe").c_str());
+    EXPECT_FALSE(RunFileAndWait(file));
+    EXPECT_EQ(0, Runs()) << "never started";
+    EXPECT_EQ(1u, m_server.RequestedUrls().size()) << "the present copy was not trusted";
+    EXPECT_EQ(ERR_HASH_MISMATCH, LastError.dwAppError);
+
+    // With the right hash the present copy runs in place.
+    m_server.ClearRequests();
+    PlaceAux("aux3");
+    file.m_szRunSha256 = CSha256::OfFile(testutil::Component("aux3\\ZeltoAux.exe").c_str());
+    EXPECT_TRUE(RunFileAndWait(file));
+    EXPECT_EQ(1, Runs());
+    EXPECT_TRUE(m_server.Requests().empty());
 }
 
 TEST_F(RunningProgramsTest, OlderLocalCopyIsDownloadedFirst)
