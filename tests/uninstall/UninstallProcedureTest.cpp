@@ -1,6 +1,8 @@
 #include "uninstall/UninstallProcedure.h"
 
+#include "DialogDriver.h"
 #include "install/ItemInstallation.h"
+#include "install/ProcessOperations.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 #include "uninstall/ControlCache.h"
@@ -169,6 +171,43 @@ TEST_F(UninstallTest, AnItemThatCannotGoKeepsTheEntryAndTheProgram)
     DWORD size = static_cast<DWORD>(text.size());
     ::RegQueryValueExA(key.get(), "PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(&text[0]), &size);
     EXPECT_EQ(std::string::npos, text.find("test_uninstall.exe")) << "the program stays to finish the removal";
+}
+
+TEST_F(UninstallTest, AFileHeldByAProgramAsksBeforeItsHolderIsClosed)
+{
+    // Browser 7: the consent dialog; Cancel stops the removal with nothing
+    // removed, OK closes the holder and the removal completes.
+    const char vector[] = "SOFTWARE\\Microsoft\\Internet Explorer\\Version Vector";
+    testutil::RegistryValueGuard ie(HKEY_LOCAL_MACHINE, vector, "IE");
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, vector, "IE", "7.0");
+    CUtil::InitSystemFolders();
+    Install("Held", "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A);
+    const std::string dll = m_dir + "\\ZeltoTestCtl.dll";
+    std::string command = "\"" + testutil::Component("holder\\ZeltoHolder.exe") + "\" \"" + dll + "\"";
+    STARTUPINFOA si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ::CloseHandle(pi.hThread);
+    ASSERT_TRUE(testutil::WaitFor([&] { return !IsFileFree(dll.c_str()); }, 10000)) << "the holder did not load the DLL";
+
+    UninstallRequest request;
+    request.items = {"Held"};
+    {
+        testutil::DialogDriver cancel(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
+        EXPECT_EQ(0u, RunUninstall(request));
+    }
+    EXPECT_TRUE(testutil::FileExists(dll)) << "nothing removed";
+    EXPECT_TRUE(RecordExists("\\Held"));
+    EXPECT_NE(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 0)) << "the holder still runs";
+    {
+        testutil::DialogDriver ok(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED));
+        EXPECT_EQ(1u, RunUninstall(request));
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 5000)) << "the holder was closed";
+    EXPECT_FALSE(testutil::FileExists(dll));
+    EXPECT_FALSE(RecordExists("\\Held"));
+    ::TerminateProcess(pi.hProcess, 0);
+    ::CloseHandle(pi.hProcess);
 }
 
 TEST_F(UninstallTest, AnItemWithoutFilesGoesByItsRecord)
