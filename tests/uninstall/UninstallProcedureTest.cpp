@@ -8,9 +8,13 @@
 #include "uninstall/ControlCache.h"
 #include "TestUtil.h"
 
+#include <ZeltoConfig.h>
+
 #include <gtest/gtest.h>
 
 #include <ole2.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -124,12 +128,25 @@ TEST_F(UninstallTest, AllItemsRemoveTheEntryAndScheduleTheProgram)
     testutil::RegistryValueGuard pending(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
     testutil::RegistryValueGuard noShow(HKEY_CURRENT_USER, "SOFTWARE\\QRV Corporation", "NoShowIfUpdate");
     CUtil::SetProfileInteger(HKEY_CURRENT_USER, "SOFTWARE\\QRV Corporation", "NoShowIfUpdate", 1);
+    // The companion control, registered and listed by the control cache.
+    const std::string companion = m_dir + "\\ZeltoOmbrix.dll";
+    const std::string store = std::string("SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\") +
+                              ZELTO_COMPANION_CLSID;
+    ::CopyFileA(testutil::Component("companion\\ZeltoOmbrix.dll").c_str(), companion.c_str(), FALSE);
+    ASSERT_TRUE(CUtil::RegisterServer(companion.c_str()));
+    ASSERT_TRUE(Registered(ZELTO_COMPANION_CLSID));
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, (store + "\\Contains\\Files").c_str(), companion.c_str(), "");
     Install("Only", "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A);
     UninstallRequest request;
     request.allSelected = 1;
     request.items = {"Only"};
+    request.removeControl = &RecordRemoval;
     testutil::TestLog log(2);
     EXPECT_EQ(1u, RunUninstall(request));
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, store.c_str());
+    EXPECT_FALSE(Registered(ZELTO_COMPANION_CLSID)) << "the companion's class is unregistered";
+    EXPECT_EQ(1u, std::count(g_removed.begin(), g_removed.end(), companion + "|" + ZELTO_COMPANION_CLSID))
+        << "the control cache is asked to remove the companion";
     EXPECT_FALSE(RecordExists("")) << "the whole uninstall entry goes";
     EXPECT_EQ(99u, CUtil::GetProfileInteger(HKEY_CURRENT_USER, "SOFTWARE\\QRV Corporation", "NoShowIfUpdate", 99));
     EXPECT_TRUE(log.Has("All Item was uninstalled!"));
@@ -139,6 +156,9 @@ TEST_F(UninstallTest, AllItemsRemoveTheEntryAndScheduleTheProgram)
     DWORD size = static_cast<DWORD>(text.size());
     ::RegQueryValueExA(key.get(), "PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(&text[0]), &size);
     EXPECT_NE(std::string::npos, text.find("test_uninstall.exe")) << "the program schedules its own deletion";
+    EXPECT_TRUE(!testutil::FileExists(companion) || text.find("ZeltoOmbrix.dll") != std::string::npos)
+        << "the companion's file is deleted or scheduled for deletion";
+    ::DeleteFileA(companion.c_str());
 }
 
 TEST_F(UninstallTest, AnItemThatCannotGoKeepsTheEntryAndTheProgram)
