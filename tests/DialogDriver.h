@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -29,26 +32,38 @@ inline HWND FindOwnDialog()
     return found;
 }
 
+// A dialog that never appears fails the test after 5 s, saying what it was
+// to be answered with (the test itself then goes on without it).
 class DialogDriver {
 public:
     // whileUp(dialog) runs once the dialog is shown; then msg is posted to it.
     DialogDriver(UINT msg, WPARAM wParam, std::function<void(HWND)> whileUp = nullptr)
-        : m_thread([=] {
+        : m_msg(msg), m_wParam(wParam), m_thread([=] {
               HWND dialog = nullptr;
               for (int i = 0; i < 200 && !dialog; ++i) {
                   ::Sleep(25);
                   dialog = FindOwnDialog();
               }
               if (!dialog) return;
+              m_found = true;
               ::Sleep(100);
               if (whileUp) whileUp(dialog);
               ::PostMessageA(dialog, msg, wParam, 0);
           })
     {
     }
-    ~DialogDriver() { m_thread.join(); }
+    ~DialogDriver()
+    {
+        m_thread.join();
+        if (!m_found)
+            ADD_FAILURE() << "waited 5 s for a dialog of this test program that never appeared (it was to receive "
+                          << "message " << m_msg << " with wParam " << LOWORD(m_wParam) << ")";
+    }
 
 private:
+    UINT m_msg;
+    WPARAM m_wParam;
+    std::atomic<bool> m_found{false};
     std::thread m_thread;
 };
 
