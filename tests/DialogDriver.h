@@ -4,7 +4,12 @@
 
 #include <windows.h>
 
+// The test programs report a dialog that never appeared; the screenshot
+// helper (no GoogleTest) only drives dialogs.
+#if __has_include(<gtest/gtest.h>)
 #include <gtest/gtest.h>
+#define ZELTO_DIALOG_DRIVER_REPORTS 1
+#endif
 
 #include <atomic>
 #include <functional>
@@ -55,9 +60,11 @@ public:
     ~DialogDriver()
     {
         m_thread.join();
+#ifdef ZELTO_DIALOG_DRIVER_REPORTS
         if (!m_found)
             ADD_FAILURE() << "waited 5 s for a dialog of this test program that never appeared (it was to receive "
                           << "message " << m_msg << " with wParam " << LOWORD(m_wParam) << ")";
+#endif
     }
 
 private:

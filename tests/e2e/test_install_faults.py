@@ -15,6 +15,7 @@ TEMP = os.path.join(z.PREFIX_C, "users", "root", "Temp")
 HOLDER = os.path.join(z.BIN, "tests", "components", "holder", "ZeltoHolder.exe")
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 MSG_DOWNLOAD_FAILED = "파일을 받아오는 중에 문제가 발생했습니다."
+MSG_INSTALL_FAILED = "파일을 설치하는 중에 문제가 발생했습니다."
 
 
 def doc(mode, force=1, show=1):
@@ -114,6 +115,25 @@ class Faults(FaultScenario):
         self.assertTrue(boxes[0].startswith(MSG_DOWNLOAD_FAILED + "\nErrorCode = 1005("), boxes)
         self.assertEqual(101, run.status_codes()[-1])
         self.assertFalse(installed("ZeltoTestCtl2.dll"), "nothing is installed")
+
+    def test_an_installation_failure_after_the_download(self):
+        # The file arrives whole, but its registration fails: the install
+        # failure message with its codes, 101, and nothing of the item left.
+        bad = os.path.join(WWW, "zelto", "zeltosetup", "bad")
+        os.makedirs(bad, exist_ok=True)
+        with open(os.path.join(z.BIN, "tests", "components", "bad", "ZeltoBadReg.dll"), "rb") as src, \
+                open(os.path.join(bad, "ZeltoBadReg.dll"), "wb") as dst:
+            dst.write(src.read())
+        publish("badreg", [("BadReg", [file_xml("ZeltoBadReg.dll", "http://down.zelto.com/zelto/zeltosetup/bad/ZeltoBadReg.dll",
+                                                "<REGISTER>1</REGISTER>")])])
+        run = z.run_driver(["-x", doc("badreg")], presses=[1, 1], timeout=90)
+        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertIn(40, run.status_codes(), "the download succeeded")
+        self.assertEqual(1603, run.exit_code)
+        boxes = [w["text"] for w in run.windows if w["class"] == "#32770" and w["text"]]
+        self.assertTrue(boxes and boxes[0].startswith(MSG_INSTALL_FAILED + "\nErrorCode = "), boxes)
+        self.assertFalse(installed("ZeltoBadReg.dll"), "the placed file is deleted")
+        self.assertIsNone(z.reg_value(z.UNINSTALL_KEY + r"\BadReg\ZeltoBadReg", "FilePath"), "no record")
 
     def hold(self, name):
         """A process holding an older copy of the destination loaded."""
