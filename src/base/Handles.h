@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <ole2.h>
 #include <wininet.h>
+#include <wincrypt.h>
 
 #include <utility>
 
@@ -53,6 +54,21 @@ struct FileHandleTraits {
     static Type Invalid() { return INVALID_HANDLE_VALUE; }
     static void Close(Type h) { ::CloseHandle(h); }
 };
+struct CryptProviderTraits {
+    using Type = HCRYPTPROV;
+    static Type Invalid() { return 0; }
+    static void Close(Type h) { ::CryptReleaseContext(h, 0); }
+};
+struct CryptHashTraits {
+    using Type = HCRYPTHASH;
+    static Type Invalid() { return 0; }
+    static void Close(Type h) { ::CryptDestroyHash(h); }
+};
+struct CryptKeyTraits {
+    using Type = HCRYPTKEY;
+    static Type Invalid() { return 0; }
+    static void Close(Type h) { ::CryptDestroyKey(h); }
+};
 struct FindHandleTraits {
     using Type = HANDLE;
     static Type Invalid() { return INVALID_HANDLE_VALUE; }
@@ -92,6 +108,9 @@ struct RegionTraits {
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;   // events, processes, threads, tokens
 using ScopedFile         = ScopedHandle<FileHandleTraits>;     // CreateFile results, snapshots
 using ScopedFind         = ScopedHandle<FindHandleTraits>;     // FindFirstFile results
+using ScopedCryptProvider = ScopedHandle<CryptProviderTraits>; // CryptoAPI providers
+using ScopedCryptHash    = ScopedHandle<CryptHashTraits>;
+using ScopedCryptKey     = ScopedHandle<CryptKeyTraits>;
 using ScopedInternet     = ScopedHandle<InternetHandleTraits>; // WinINet handles
 using ScopedModule       = ScopedHandle<ModuleHandleTraits>;   // LoadLibrary results
 using ScopedRegKey       = ScopedHandle<RegKeyTraits>;         // plain registry keys

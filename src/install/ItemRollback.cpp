@@ -69,6 +69,7 @@ CItemRollback::CItemRollback(const char* programKey, const std::string& itemName
     m_bProgramKeyExisted = program.Open(HKEY_LOCAL_MACHINE, programKey, KEY_READ) == ERROR_SUCCESS;
     auto record = std::make_unique<RecordCopy>();
     if (m_bProgramKeyExisted && record->Read(HKEY_LOCAL_MACHINE, m_strItemKey)) m_pRecord = std::move(record);
+    CUtil::CreateRecursiveDirectory(BackupFolder().c_str());
 }
 
 CItemRollback::~CItemRollback()
@@ -84,9 +85,7 @@ CItemRollback::~CItemRollback()
 
 std::string CItemRollback::KeepOldAs(const CUpdateInfo& file) const
 {
-    const std::string folder = BackupFolder();
-    CUtil::CreateRecursiveDirectory(folder.c_str());
-    return folder + "\\" + file.m_szName;
+    return BackupFolder() + "\\" + file.m_szName;
 }
 
 void CItemRollback::Note(const CUpdateInfo& file, Placement placement, const std::string& staged)

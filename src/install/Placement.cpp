@@ -27,7 +27,9 @@ std::string ShortPath(const char* path)
 
 namespace {
 
-enum class Step { Done, InUse, Failed };
+// CopyFailed: a copy failed (1014 recorded); Failed: the destination could not
+// be deleted for another reason than being in use.
+enum class Step { Done, InUse, Failed, CopyFailed };
 
 bool IsInUseError(DWORD error)
 {
@@ -45,7 +47,7 @@ Step ReplaceNow(const std::string& staged, const char* dest, const std::string& 
         if (IsInUseError(error)) return Step::InUse;
         RecordLastError(ERR_COPY_DESTINATION, error);
         WriteLog(1, "[MoveInstallFiles] CopyFile(%s -> %s) Failed, Error Code = %d", dest, backup.c_str(), error);
-        return Step::Failed;
+        return Step::CopyFailed;
     }
     if (!::DeleteFileA(dest)) {
         DWORD error = ::GetLastError();
@@ -64,7 +66,7 @@ Step ReplaceNow(const std::string& staged, const char* dest, const std::string& 
         WriteLog(1, "[MoveInstallFiles] CopyFile Failed lpExistingFileName = %s m_szDestFileName = %s", staged.c_str(),
                  dest);
         ::SetLastError(error);
-        return Step::Failed;
+        return Step::CopyFailed;
     }
     replaced = existed;
     return Step::Done;
@@ -122,10 +124,8 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
     bool replaced = false;
     Step step = ReplaceNow(staged, dest, backup, replaced);
     if (step == Step::Done) return placed(replaced);
-    if (step == Step::Failed) {
-        if (LastError.dwAppError == ERR_COPY_DESTINATION) ::DeleteFileA(staged.c_str());
-        return failed();
-    }
+    if (step == Step::CopyFailed) ::DeleteFileA(staged.c_str());
+    if (step == Step::Failed || step == Step::CopyFailed) return failed();
 
     WriteLog(2, "[MoveInstallFiles] DeleteFile(%s) Failed, ERROR_ACCESS_DENIED || ERROR_SHARING_VIOLATION", dest);
     if (file.m_bReboot == 1) {
@@ -147,7 +147,7 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
     for (int attempt = 0; attempt < 10; ++attempt) {
         step = ReplaceNow(staged, dest, backup, replaced);
         if (step == Step::Done) return placed(replaced);
-        if (step == Step::Failed) return failed();
+        if (step == Step::Failed || step == Step::CopyFailed) return failed();
         ::Sleep(100);
     }
     ReplaceAtRestart(staged, dest);

@@ -2,23 +2,17 @@
 
 CSha256::CSha256()
 {
-    if (!::CryptAcquireContextA(&m_hProvider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
-        m_hProvider = 0;
+    if (!::CryptAcquireContextA(m_hProvider.receive(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+        m_hProvider.release();
         return;
     }
-    if (!::CryptCreateHash(m_hProvider, CALG_SHA_256, 0, 0, &m_hHash)) m_hHash = 0;
-}
-
-CSha256::~CSha256()
-{
-    if (m_hHash) ::CryptDestroyHash(m_hHash);
-    if (m_hProvider) ::CryptReleaseContext(m_hProvider, 0);
+    if (!::CryptCreateHash(m_hProvider.get(), CALG_SHA_256, 0, 0, m_hHash.receive())) m_hHash.release();
 }
 
 bool CSha256::Update(const void* data, DWORD size)
 {
     if (!m_hHash || m_bFailed) return false;
-    if (size && !::CryptHashData(m_hHash, static_cast<const BYTE*>(data), size, 0)) m_bFailed = true;
+    if (size && !::CryptHashData(m_hHash.get(), static_cast<const BYTE*>(data), size, 0)) m_bFailed = true;
     return !m_bFailed;
 }
 
@@ -26,7 +20,7 @@ std::string CSha256::HexDigest()
 {
     BYTE digest[32];
     DWORD size = sizeof(digest);
-    if (!m_hHash || m_bFailed || !::CryptGetHashParam(m_hHash, HP_HASHVAL, digest, &size, 0) || size != 32)
+    if (!m_hHash || m_bFailed || !::CryptGetHashParam(m_hHash.get(), HP_HASHVAL, digest, &size, 0) || size != 32)
         return std::string();
     static const char kDigits[] = "0123456789abcdef";
     std::string text;

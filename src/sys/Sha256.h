@@ -12,11 +12,10 @@
 class CSha256 {
 public:
     CSha256();   // false Valid() when the system offers no SHA-256
-    ~CSha256();
     CSha256(const CSha256&) = delete;
     CSha256& operator=(const CSha256&) = delete;
 
-    bool Valid() const { return m_hHash != 0; }
+    bool Valid() const { return m_hHash.valid(); }
     bool Update(const void* data, DWORD size);
     // 64 lower-case hexadecimal digits; "" when the hash failed.
     std::string HexDigest();
@@ -29,7 +28,7 @@ public:
     static bool Same(const std::string& a, const std::string& b);
 
 private:
-    HCRYPTPROV m_hProvider = 0;
-    HCRYPTHASH m_hHash = 0;
+    zelto::ScopedCryptProvider m_hProvider;
+    zelto::ScopedCryptHash m_hHash;
     bool m_bFailed = false;
 };

@@ -110,6 +110,7 @@ class Faults(FaultScenario):
                              ("Second", [file_xml("ZeltoTestCtl2.dll", COMPONENTS + "v1004/ZeltoTestCtl2.dll")])])
         run = z.run_driver(["-x", doc("failmode")], presses=[1, 1], timeout=90)
         self.assertIn(COMPONENTS + "v1004/ZeltoTestCtl2.dll", z.requested_urls())
+        self.assertEqual(1, z.requested_urls("GET").count(COMPONENTS + "missing/ZeltoTestCtl.dll"), "a 404 is not asked again")
         boxes = [w["text"] for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"] and 1009 not in w["ids"]]
         self.assertEqual(1, len(boxes), run.lines)
         self.assertTrue(boxes[0].startswith(MSG_DOWNLOAD_FAILED + "\nErrorCode = 1005("), boxes)

@@ -85,13 +85,6 @@ class Retry(f.FaultScenario):
         self.assertEqual(3, len([r for r in requests_of(BIG) if r["method"] == "GET"]))
         self.assertFalse(f.installed("ZeltoBig.bin"))
 
-    def test_a_missing_file_is_not_asked_again(self):
-        self.publish("gone")
-        z.set_rules({BIG_RULE: {"status": 404}})
-        run = z.run_driver(["-x", f.doc("gone")], presses=[1, 1], timeout=60)
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
-        self.assertEqual(1, len([r for r in requests_of(BIG) if r["method"] == "GET"]), "a 404 is final")
-
 
 if __name__ == "__main__":
     z.main()

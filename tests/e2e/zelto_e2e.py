@@ -229,13 +229,15 @@ def clear_requests():
         os.remove(path)
 
 
-def requested_urls():
+def requested_urls(method=None):
+    """The URLs the content server was asked for (only those of method when given)."""
     import json
     path = os.path.join(CONTENT, "requests.jsonl")
     if not os.path.exists(path):
         return []
     with open(path, encoding="utf-8") as f:
-        return [json.loads(line)["url"] for line in f if line.strip()]
+        records = [json.loads(line) for line in f if line.strip()]
+    return [r["url"] for r in records if method is None or r["method"] == method]
 
 
 PREFIX_C = os.path.join(os.environ.get("ZELTO_BUILD") or os.path.join(SOURCE, "build"), "wine", "drive_c")

@@ -185,19 +185,6 @@ TEST_F(PlacementTest, MissingStagedFileLeavesTheOldFile)
     EXPECT_EQ(4u, DestLow());
 }
 
-TEST_F(PlacementTest, ReplacedFileIsKeptWhereAsked)
-{
-    ::CopyFileA(testutil::Component("v1004\\ZeltoTestCtl.dll").c_str(), m_file.m_szDestFileName.c_str(), FALSE);
-    const std::string keep = m_dir + "\\kept.dll";
-    int restart = 0;
-    Placement placement = Placement::Nothing;
-    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 1, restart, keep, &placement));
-    EXPECT_EQ(Placement::Replaced, placement);
-    EXPECT_EQ(5u, DestLow());
-    EXPECT_EQ(testutil::ReadWholeFile(testutil::Component("v1004\\ZeltoTestCtl.dll")), testutil::ReadWholeFile(keep));
-    ::DeleteFileA(keep.c_str());
-}
-
 TEST(RestartTime, RemoveAtRestartRegistersTheDeletion)
 {
     testutil::RegistryValueGuard pending(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
