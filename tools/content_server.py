@@ -10,7 +10,8 @@ by their Host header. Several --root folders are searched in order.
 
 Every request is appended as one JSON line to <state>/requests.jsonl:
 time, method, url (absolute, without a default port), host, path, user_agent,
-referer.
+referer; and when a body ends, how many of its bytes went out, to
+<state>/sent.jsonl: url, sent.
 
 Fault injection, per URL, from <state>/rules.json (read again for every
 request), so the production URLs stay untouched. Keys are "host/path" (no
@@ -232,7 +233,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
         reset_after = rule.get("reset_after")
         cut_after = rule.get("cut_after")
         trickle = rule.get("trickle")
-        sent = 0
+        try:
+            self.send_chunks(chunks, reset_after, cut_after, trickle)
+        finally:
+            self.record_sent(host, port, path, query)
+
+    def record_sent(self, host, port, path, query):
+        """How many bytes of the body went out (into the socket) before it ended."""
+        netloc = host if port in (None, 80) else "%s:%d" % (host, port)
+        entry = {"url": "http://" + netloc + path + ("?" + query if query else ""), "sent": self.sent}
+        with self.server.log_lock:
+            with open(os.path.join(os.path.dirname(self.server.log_path), "sent.jsonl"), "a", encoding="utf-8") as f:
+                f.write(json.dumps(entry) + "\n")
+
+    def send_chunks(self, chunks, reset_after, cut_after, trickle):
+        self.sent = sent = 0
         try:
             for chunk in chunks:
                 if cut_after is not None and sent + len(chunk) >= cut_after:
@@ -253,9 +268,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     for i in range(0, len(chunk), step):
                         self.wfile.write(chunk[i:i + step])
                         self.wfile.flush()
+                        self.sent += len(chunk[i:i + step])
                         time.sleep(interval)
                 else:
                     self.wfile.write(chunk)
+                    self.sent += len(chunk)
                 sent += len(chunk)
             self.wfile.flush()
         except (BrokenPipeError, ConnectionResetError):

@@ -30,7 +30,7 @@ import zelto_e2e as z  # noqa: E402
 
 # The program built with the sample key, unless an operator's repository is tried.
 SIGNED = not os.environ.get("DEMO_REPOSITORY")
-EXE = os.path.join(BIN, "sample-key", "ZeltoSetup.exe") if SIGNED else z.EXE
+EXE = os.path.join(BIN, "sample-key", "ZeltoSetup-SAMPLE-KEY.exe") if SIGNED else z.EXE
 LOG = os.path.join(os.path.dirname(EXE), "ZeltoOmbrix.log")
 
 z.SHOTS = DEMO

@@ -6,8 +6,10 @@ the catalogue of MODE at ROOT/<host>/zelto/zeltosetup/Repository/MODE/MODE.xml.
 
     zelto-publish.py keygen OUT_PREFIX               a new RSA-3072 key pair
     zelto-publish.py stamp ROOT MODE                 sizes, versions, times, SHA256s from the files
-    zelto-publish.py sign ROOT MODE --key KEY.pem    writes MODE.xml.sig beside the catalogue
-    zelto-publish.py check ROOT MODE [--key PUB.pem ...]
+    zelto-publish.py sign ROOT MODE --key KEY.pem [--expires T | --valid-days N] [--serial N]
+                                                     binds the catalogue to MODE, a SERIAL and an
+                                                     expiry, and writes MODE.xml.sig beside it
+    zelto-publish.py check ROOT MODE [--key PUB.pem ...] [--previous OLD.xml|SERIAL]
                                                      what ZeltoSetup would refuse or trip over
 
 Each command has --help. Python 3 with Debian's python3-cryptography.
@@ -270,15 +272,94 @@ def load_key(path, private):
     return key
 
 
-def sign(root, mode, key_path):
+# --- What binds a catalogue to its mode and time: attributes of its root -------
+
+ROOT_TAG = re.compile(r"<ZELTOOMBRIX\b[^>]*>")
+ATTRIBUTE = re.compile(r"\s([A-Za-z_][\w.-]*)\s*=\s*(\"[^\"]*\"|'[^']*')")
+DEFAULT_VALID_DAYS = 90
+EXPIRY_WARNING_DAYS = 30
+TIME_FORMAT = "%Y-%m-%dT%H:%M:%SZ"
+
+
+def root_attributes(text):
+    """The attributes of the root element ZELTOOMBRIX, as written; {} when there is none."""
+    m = ROOT_TAG.search(text)
+    if not m:
+        return {}
+    return {a.group(1): a.group(2)[1:-1] for a in ATTRIBUTE.finditer(m.group(0))}
+
+
+def set_root_attribute(text, name, value):
+    """text with the root element's attribute set (value None: removed), the rest as it was."""
+    m = ROOT_TAG.search(text)
+    if not m:
+        raise Problem("no root element ZELTOOMBRIX")
+    tag = m.group(0)
+    existing = re.search(r"\s%s\s*=\s*(\"[^\"]*\"|'[^']*')" % re.escape(name), tag)
+    if existing:
+        tag = tag[:existing.start()] + ("" if value is None else ' %s="%s"' % (name, value)) + tag[existing.end():]
+    elif value is not None:
+        tag = tag[:-1] + ' %s="%s">' % (name, value)
+    return text[:m.start()] + tag + text[m.end():]
+
+
+def parse_serial(value):
+    return int(value) if value is not None and re.fullmatch(r"[0-9]{1,19}", value) else None
+
+
+def parse_time(value):
+    try:
+        return datetime.datetime.strptime(value, TIME_FORMAT).replace(tzinfo=datetime.timezone.utc)
+    except (TypeError, ValueError):
+        return None
+
+
+def utc_now():
+    return datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+
+
+def sign(root, mode, key_path, expires=None, valid_days=DEFAULT_VALID_DAYS, serial=None, out=sys.stdout,
+         err=sys.stderr):
     hashes, serialization, padding, rsa = crypto()
     path = find_catalogue(root, mode)
     key = load_key(key_path, private=True)
-    signature = key.sign(read_bytes(path), padding.PKCS1v15(), hashes.SHA256())
-    text = base64.encodebytes(signature).decode("ascii")
-    with open(path + ".sig", "w", newline="\n") as f:
-        f.write(text)
-    print("%s.sig written" % path)
+    text = read_bytes(path).decode(ENCODING)
+    attributes = root_attributes(text)
+    if not ROOT_TAG.search(text):
+        raise Problem("%s: no root element ZELTOOMBRIX" % path)
+    # The serial: the time of signing, so that it grows across rebuilt
+    # repositories too, and never below the one the catalogue already has.
+    before = parse_serial(attributes.get("SERIAL"))
+    if serial is not None:
+        if before is not None and serial < before:
+            raise Problem("%s: --serial %d is lower than the catalogue's SERIAL %d" % (path, serial, before))
+    else:
+        serial = max(int(utc_now().strftime("%Y%m%d%H%M%S")), before or 0)
+    if expires is not None:
+        when = parse_time(expires)
+        if when is None:
+            raise Problem("--expires %r: not a UTC time YYYY-MM-DDTHH:MM:SSZ" % expires)
+    elif valid_days:
+        when = utc_now() + datetime.timedelta(days=valid_days)
+    else:
+        when = None
+    if when is not None and when <= utc_now():
+        print("zelto-publish: warning: %s expires in the past (%s): every program with keys refuses it"
+              % (path, when.strftime(TIME_FORMAT)), file=err)
+    text = set_root_attribute(text, "MODE", mode)
+    text = set_root_attribute(text, "SERIAL", str(serial))
+    text = set_root_attribute(text, "EXPIRES", when.strftime(TIME_FORMAT) if when else None)
+    data = text.encode(ENCODING)
+    signature = key.sign(data, padding.PKCS1v15(), hashes.SHA256())
+    with open(path + ".tmp", "wb") as f:
+        f.write(data)
+    with open(path + ".sig.tmp", "w", newline="\n") as f:
+        f.write(base64.encodebytes(signature).decode("ascii"))
+    os.replace(path + ".tmp", path)
+    os.replace(path + ".sig.tmp", path + ".sig")
+    print("%s: MODE %s, SERIAL %d, %s" % (path, mode, serial,
+                                           "EXPIRES " + when.strftime(TIME_FORMAT) if when else "no expiry"), file=out)
+    print("%s.sig written" % path, file=out)
 
 
 def verifies(path, key_paths):
@@ -300,7 +381,7 @@ def verifies(path, key_paths):
 
 # --- Checking --------------------------------------------------------------------
 
-def check(root, mode, key_paths=(), out=sys.stdout):
+def check(root, mode, key_paths=(), previous=None, out=sys.stdout):
     """Prints every finding; returns the number of errors (warnings do not count)."""
     errors, warnings = [], []
     why = mode_refused(mode)
@@ -320,6 +401,8 @@ def check(root, mode, key_paths=(), out=sys.stdout):
             text = None
         if text is not None:
             check_text(root, path, raw, text, errors, warnings)
+            if key_paths or os.path.exists(path + ".sig"):
+                check_binding(path, mode, text, previous, errors, warnings)
         if key_paths:
             if not os.path.exists(path + ".sig"):
                 errors.append("%s.sig: missing" % path)
@@ -331,6 +414,42 @@ def check(root, mode, key_paths=(), out=sys.stdout):
         print("warning: " + line, file=out)
     print("%d error(s), %d warning(s)" % (len(errors), len(warnings)), file=out)
     return len(errors)
+
+
+def check_binding(path, mode, text, previous, errors, warnings):
+    """What a program with keys refuses or will soon refuse of a signed catalogue."""
+    attributes = root_attributes(text)
+    serial = parse_serial(attributes.get("SERIAL"))
+    if serial is None:
+        errors.append("%s: no readable SERIAL: programs with keys refuse it (sign it again)" % path)
+    if not attributes.get("MODE"):
+        errors.append("%s: no MODE: programs with keys refuse it (sign it again)" % path)
+    elif attributes["MODE"].lower() != mode.lower():
+        errors.append("%s: MODE %r, published as %r: programs with keys refuse it" % (path, attributes["MODE"], mode))
+    if "EXPIRES" not in attributes:
+        warnings.append("%s: no EXPIRES: a replay of this catalogue is accepted for ever" % path)
+    else:
+        when = parse_time(attributes["EXPIRES"])
+        if when is None:
+            errors.append("%s: EXPIRES %r is not a UTC time YYYY-MM-DDTHH:MM:SSZ" % (path, attributes["EXPIRES"]))
+        elif when <= utc_now():
+            errors.append("%s: expired at %s: programs with keys refuse it (sign it again)" % (path, attributes["EXPIRES"]))
+        elif when - utc_now() <= datetime.timedelta(days=EXPIRY_WARNING_DAYS):
+            warnings.append("%s: expires at %s, within %d days: sign it again before then"
+                            % (path, attributes["EXPIRES"], EXPIRY_WARNING_DAYS))
+    if previous is not None and serial is not None:
+        if os.path.exists(previous):
+            try:
+                before = parse_serial(root_attributes(read_bytes(previous).decode(ENCODING)).get("SERIAL"))
+            except UnicodeDecodeError:
+                before = None
+        else:
+            before = parse_serial(previous)
+        if before is None:
+            errors.append("--previous %s: no SERIAL to compare with" % previous)
+        elif serial < before:
+            errors.append("%s: SERIAL %d is lower than the previous signature's %d: every program that accepted "
+                          "that one refuses this one" % (path, serial, before))
 
 
 def line_of(text, offset):
@@ -426,16 +545,25 @@ def main(argv=None):
                                           "RUNSHA256 of every entry from the files under ROOT; prints the changes")
     p.add_argument("root", metavar="ROOT")
     p.add_argument("mode", metavar="MODE")
-    p = commands.add_parser("sign", help="write MODE.xml.sig beside the catalogue")
+    p = commands.add_parser("sign", help="bind the catalogue to MODE, a SERIAL and an expiry (attributes of its "
+                                         "root element) and write MODE.xml.sig beside it")
     p.add_argument("root", metavar="ROOT")
     p.add_argument("mode", metavar="MODE")
     p.add_argument("--key", required=True, metavar="PRIVATE.pem")
+    when = p.add_mutually_exclusive_group()
+    when.add_argument("--expires", metavar="YYYY-MM-DDTHH:MM:SSZ", help="the expiry time (UTC)")
+    when.add_argument("--valid-days", type=int, default=DEFAULT_VALID_DAYS, metavar="N",
+                      help="expire N days after signing (default %d; 0: no expiry)" % DEFAULT_VALID_DAYS)
+    p.add_argument("--serial", type=int, metavar="N",
+                   help="this SERIAL instead of the UTC time of signing (never lower than the catalogue's)")
     p = commands.add_parser("check", help="list what the program would refuse or trip over; exit 0 only when "
                                           "nothing is wrong")
     p.add_argument("root", metavar="ROOT")
     p.add_argument("mode", metavar="MODE")
     p.add_argument("--key", action="append", default=[], metavar="PUBLIC.pem",
                    help="a key the program accepts (repeat for a key change); checks the signature")
+    p.add_argument("--previous", metavar="OLD.xml|SERIAL",
+                   help="the catalogue published before (or its SERIAL): this one's SERIAL must not be lower")
     args = parser.parse_args(argv)
     try:
         if args.command == "keygen":
@@ -443,9 +571,11 @@ def main(argv=None):
         elif args.command == "stamp":
             stamp(args.root, args.mode)
         elif args.command == "sign":
-            sign(args.root, args.mode, args.key)
+            if args.valid_days < 0 or (args.serial is not None and not 0 <= args.serial < 10 ** 19):
+                raise Problem("--valid-days and --serial take numbers from 0")
+            sign(args.root, args.mode, args.key, args.expires, args.valid_days, args.serial)
         else:
-            return 1 if check(args.root, args.mode, args.key) else 0
+            return 1 if check(args.root, args.mode, args.key, previous=args.previous) else 0
     except (Problem, FileExistsError) as e:
         print("zelto-publish: %s" % e, file=sys.stderr)
         return 2

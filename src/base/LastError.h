@@ -8,7 +8,7 @@
 #include <string>
 
 struct LastErrorPair {
-    DWORD dwAppError;   // 1001..1014, see the codes below
+    DWORD dwAppError;   // 1001..1021, see the codes below
     DWORD dwSysError;   // GetLastError() of the failing system call
 };
 
@@ -30,6 +30,11 @@ enum : DWORD {
     ERR_COPY_DESTINATION   = 1014,  // copying into the destination failed
     ERR_BAD_SIGNATURE      = 1015,  // the catalogue's signature is missing, unreadable or does not verify
     ERR_HASH_MISMATCH      = 1016,  // the downloaded file's SHA-256 differs from the catalogue's
+    ERR_CATALOGUE_REPLAYED = 1017,  // a signed catalogue older (lower SERIAL) than one already accepted
+    ERR_CATALOGUE_EXPIRED  = 1018,  // a signed catalogue whose EXPIRES has passed (or cannot be read)
+    ERR_CATALOGUE_UNBOUND  = 1019,  // a signed catalogue for another MODE, or without SERIAL or MODE
+    ERR_TRANSFER_TOO_LARGE = 1020,  // a transfer announced or sent more bytes than its bound
+    ERR_TRANSFER_STALLED   = 1021,  // a transfer moved too few bytes for too long
 };
 
 // Records a failure: the application code and the system error code.

@@ -11,6 +11,8 @@
 // per program by the build (see cmake/CatalogueKeys.cmake).
 extern const char* const ZELTO_CATALOGUE_KEYS[];
 extern const int ZELTO_CATALOGUE_KEY_COUNT;
+// True when one of them is the sample key, whose private half is public.
+extern const bool ZELTO_CATALOGUE_SAMPLE_KEY;
 
 // True when this program accepts only signed catalogues.
 bool CatalogueSignatureRequired();

@@ -8,6 +8,10 @@
 
 #include <string>
 
+// True when a file named name is unpacked from the download at url: the URL
+// (before any query) ends in ".zip" and the name has another extension.
+bool IsArchiveDownload(const std::string& name, const std::string& url);
+
 class CUpdateInfo {
 public:
     CUpdateInfo() = default;

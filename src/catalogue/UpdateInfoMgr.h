@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <pugixml.hpp>
+
 #include <memory>
 #include <set>
 #include <string>
@@ -35,7 +37,13 @@ public:
     // verifies the downloaded catalogue with it; on failure LastError 1015,
     // the catalogue deleted. TRUE at once where the build names none.
     BOOL CheckCatalogueSignature();
+    // Reads the fetched catalogue's bytes into the items of the run's mode.
+    // Where the build names catalogue keys, the catalogue must first be
+    // bound to the run (CheckCatalogueFreshness) and its SERIAL is recorded.
     BOOL CreateUpdateList();
+    // A signed catalogue's SERIAL, MODE and EXPIRES against the run and the
+    // serials accepted before; on refusal LastError 1017, 1018 or 1019.
+    BOOL CheckCatalogueFreshness(const pugi::xml_node& root, ULONGLONG& serial);
 
     // The notification protocol of the starting program.
     void SetNotifyWindow(HWND wnd) { m_hNotifyWnd = wnd; }
@@ -69,6 +77,7 @@ public:
 
 private:
     std::vector<std::unique_ptr<CUpdateSet>> m_listUpdateSet;
+    std::string m_catalogue;   // the fetched catalogue's bytes, until they are read
     std::set<std::string> m_madeFolders;
     std::string m_strSourceURL;
     std::string m_strMode;

@@ -36,6 +36,17 @@ bool HasBaseName(const std::string& name)
 
 }  // namespace
 
+bool IsArchiveDownload(const std::string& name, const std::string& url)
+{
+    auto extension = [](const std::string& path) {
+        size_t slash = path.find_last_of("/\\"), dot = path.find_last_of('.');
+        if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
+        return path.substr(dot);
+    };
+    const std::string nameExt = extension(name), urlExt = extension(url.substr(0, url.find_first_of("?#")));
+    return lstrcmpiA(nameExt.c_str(), urlExt.c_str()) != 0 && lstrcmpiA(urlExt.c_str(), ".zip") == 0;
+}
+
 BOOL IsModeMatch(const pugi::xml_node& item, const char* mode)
 {
     for (pugi::xml_node child = item.child("MODE"); child; child = child.next_sibling("MODE")) {

@@ -63,6 +63,19 @@ std::string StagedPath(const CUpdateInfo& file)
     return CUtil::GetStagingFolder() + "\\" + BaseName(file.m_szName) + Extension(url.substr(0, end));
 }
 
+bool IsArchiveDownload(const CUpdateInfo& file)
+{
+    return IsArchiveDownload(file.m_szName, DownloadUrl(file));
+}
+
+ULONGLONG DownloadBound(const CUpdateInfo& file)
+{
+    // FILESIZE is the size of the file as placed: the download itself unless
+    // it is an archive the file is unpacked from.
+    if (file.m_dwFileSize == 0 || IsArchiveDownload(file)) return CHttpUtil::kMaxDownloadBytes;
+    return file.m_dwFileSize;
+}
+
 DWORD GetFileDownloadSize(CUpdateInfo& file, HINTERNET internet)
 {
     file.m_dwDownloadSize = file.m_bDownloaded ? 0 : CHttpUtil::GetDownloadFileSize(internet, DownloadUrl(file).c_str());
@@ -100,15 +113,14 @@ BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWn
     ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_SIZE, file.m_dwDownloadSize);
     ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_URL, reinterpret_cast<LPARAM>(url.c_str()));
     if (!CHttpUtil::DownloadFile(internet, staged.c_str(), url.c_str(), TRUE, progressWnd, cancelEvent,
-                                 file.m_szSha256.c_str())) {
+                                 file.m_szSha256.c_str(), DownloadBound(file))) {
         WriteLog(1, "[DownloadInstallFiles] Download Failed (%s)", url.c_str());
         return FALSE;
     }
     file.m_bDownloaded = 1;
     WriteLog(2, "[DownloadInstallFiles] Download Succeed (%s)", url.c_str());
 
-    const std::string nameExt = Extension(file.m_szName), urlExt = Extension(url.substr(0, url.find_first_of("?#")));
-    if (lstrcmpiA(nameExt.c_str(), urlExt.c_str()) == 0 || lstrcmpiA(urlExt.c_str(), ".zip") != 0) return TRUE;
+    if (!IsArchiveDownload(file)) return TRUE;
 
     if (!UnpackArchive(staged, progressWnd, UM_EXTRACT_PROGRESS)) {
         RecordLastError(ERR_EXTRACT, ::GetLastError());

@@ -23,6 +23,13 @@ std::string DownloadUrl(const CUpdateInfo& file);
 // Staging folder + NAME's base name + the URL's extension.
 std::string StagedPath(const CUpdateInfo& file);
 
+// True when the file is unpacked from a ZIP download (SOURCE ends in ".zip",
+// NAME has another extension).
+bool IsArchiveDownload(const CUpdateInfo& file);
+// The most bytes the file's download may bring: its FILESIZE for a plain
+// file that states one, else the ceiling of every download.
+ULONGLONG DownloadBound(const CUpdateInfo& file);
+
 DWORD GetItemDownloadSize(CUpdateSet& item, HINTERNET internet);
 DWORD GetFileDownloadSize(CUpdateInfo& file, HINTERNET internet);
 BOOL DownloadInstallFiles(CUpdateSet& item, HINTERNET internet, HWND progressWnd, HANDLE cancelEvent);

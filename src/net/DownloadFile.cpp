@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include <ZeltoConfig.h>
 
@@ -41,6 +42,29 @@ private:
     ULONGLONG m_lastPost = 0;
 };
 
+// The pieces a transfer reads at most at once.
+constexpr DWORD kReadChunk = 64 * 1024;
+
+// A transfer that moves fewer than kStallMinBytes in a window of
+// kStallWindowMs is stalled: a server that trickles a few bytes at a time
+// never trips a socket time-out, yet would hold the run for hours.
+class StallWatch {
+public:
+    bool Stalled(ULONGLONG now, DWORD bytes)
+    {
+        m_bytes += bytes;
+        if (now - m_windowStart < CHttpUtil::kStallWindowMs) return false;
+        if (m_bytes < CHttpUtil::kStallMinBytes) return true;
+        m_windowStart = now;
+        m_bytes = 0;
+        return false;
+    }
+
+private:
+    ULONGLONG m_windowStart = ::GetTickCount64();
+    ULONGLONG m_bytes = 0;
+};
+
 // One try at a transfer, and what its failure means for another try.
 struct Attempt {
     enum Kind { Ok, Transient, Permanent, Cancelled } kind = Permanent;
@@ -67,7 +91,7 @@ bool HashExisting(HANDLE file, DWORD bytes, CSha256& hash)
 // written: the bytes the file holds afterwards; reported: the bytes posted
 // to progressWnd for this file so far (kept up to date).
 Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url, HWND progressWnd, HANDLE cancelEvent,
-                     const char* sha256, DWORD resumeFrom, DWORD& written, LONG& reported)
+                     const char* sha256, ULONGLONG maxBytes, DWORD resumeFrom, DWORD& written, LONG& reported)
 {
     Attempt attempt;
     written = 0;
@@ -137,21 +161,35 @@ Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url,
         reported = 0;
     }
 
-    const DWORD announced = zelto::QueryNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
-    const DWORD fileSize = announced ? announced + (resumed ? resumeFrom : 0) : 0;
-    bool cancelled = false, readFailed = false, writeFailed = false;
+    // The bound holds before a byte is read: an announced length beyond it
+    // is refused at once, and the body is never read past it.
+    ULONGLONG announced = 0;
+    const bool lengthKnown = zelto::QueryContentLength(request.get(), announced) && announced != 0;
+    const ULONGLONG fileSize = lengthKnown ? announced + (resumed ? resumeFrom : 0) : 0;
+    if (fileSize > maxBytes) {
+        RecordLastError(ERR_TRANSFER_TOO_LARGE, 0);
+        WriteLog(1, "[DownloadFile] %s: the server announced %s bytes, more than the %s allowed", url,
+                 std::to_string(fileSize).c_str(), std::to_string(maxBytes).c_str());
+        return attempt;
+    }
+    bool cancelled = false, readFailed = false, writeFailed = false, tooLarge = false, stalled = false;
     DWORD writeError = 0, readError = 0;
     // Testing the event and posting to the window each cost a round trip to
-    // the system; per 4 KiB chunk they would halve the transfer rate. So the
-    // event is tested at the first chunk and then every kReportInterval, and
-    // the chunks between two posts travel in one post (the posted byte counts
+    // the system; per chunk they would halve the transfer rate. So the event
+    // is tested at the first chunk and then every kReportInterval, and the
+    // chunks between two posts travel in one post (the posted byte counts
     // still add up to the bytes written).
     ProgressThrottle throttle;
+    StallWatch stall;
     DWORD unreported = 0;
-    BYTE buffer[4096];
+    std::vector<BYTE> buffer(kReadChunk);
     for (bool first = true;; first = false) {
-        DWORD read = 0;
-        if (!::InternetReadFile(request.get(), buffer, sizeof(buffer), &read)) {
+        // Asking what has arrived first lets a read return with what a slow
+        // server sent so far, so that the stall watch sees every piece.
+        DWORD available = 0, read = 0;
+        if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0) ||
+            !::InternetReadFile(request.get(), buffer.data(),
+                                available ? std::min<DWORD>(available, kReadChunk) : kReadChunk, &read)) {
             readFailed = true;
             readError = ::GetLastError();
             break;
@@ -164,20 +202,28 @@ Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url,
             break;
         }
         if (read == 0) break;
+        if (received + static_cast<ULONGLONG>(read) > maxBytes) {
+            tooLarge = true;
+            break;
+        }
         DWORD done = 0;
-        if (!::WriteFile(file.get(), buffer, read, &done, nullptr)) {
+        if (!::WriteFile(file.get(), buffer.data(), read, &done, nullptr)) {
             writeError = ::GetLastError();
             WriteLog(1, "[DownloadFile] WriteFile(%s) Failed, Error Code = %d", localPath, writeError);
             writeFailed = true;
             break;
         }
-        if (hashed) hash.Update(buffer, done);
+        if (hashed) hash.Update(buffer.data(), done);
         received += done;
         unreported += done;
         if (progressWnd && throttle.DueForPost(now)) {
             ::PostMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_CHUNK, unreported);
             reported += static_cast<LONG>(unreported);
             unreported = 0;
+        }
+        if (stall.Stalled(now, done)) {
+            stalled = true;
+            break;
         }
     }
     if (progressWnd && unreported) {
@@ -192,6 +238,21 @@ Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url,
     // not the server announced a length.
     if (writeFailed) {
         RecordLastError(ERR_LOCAL_FILE, writeError);
+        return attempt;
+    }
+    if (tooLarge) {
+        RecordLastError(ERR_TRANSFER_TOO_LARGE, 0);
+        WriteLog(1, "[DownloadFile] %s: the server sent more than the %s bytes allowed; stopped", url,
+                 std::to_string(maxBytes).c_str());
+        return attempt;
+    }
+    if (stalled) {
+        RecordLastError(ERR_TRANSFER_STALLED, 0);
+        WriteLog(1, "[DownloadFile] %s: fewer than %u bytes in %u s; the transfer is stalled", url,
+                 static_cast<unsigned>(CHttpUtil::kStallMinBytes),
+                 static_cast<unsigned>(CHttpUtil::kStallWindowMs / 1000));
+        attempt.kind = Attempt::Transient;
+        attempt.reason = "the transfer stalled";
         return attempt;
     }
     if (cancelled || readFailed || (fileSize != 0 && fileSize != received)) {
@@ -218,7 +279,7 @@ Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url,
 }  // namespace
 
 BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const char* url, BOOL /*reload*/,
-                             HWND progressWnd, HANDLE cancelEvent, const char* sha256)
+                             HWND progressWnd, HANDLE cancelEvent, const char* sha256, ULONGLONG maxBytes)
 {
     if (!url || !localPath) return FALSE;
     if (!IsTrustedUrl(url)) {
@@ -236,7 +297,7 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
     for (int tries = 0;; ++tries) {
         DWORD written = 0;
         const Attempt attempt =
-            TransferOnce(internet, localPath, url, progressWnd, cancelEvent, sha256, resumeFrom, written, reported);
+            TransferOnce(internet, localPath, url, progressWnd, cancelEvent, sha256, maxBytes, resumeFrom, written, reported);
         if (attempt.kind == Attempt::Ok) return TRUE;
         if (attempt.kind != Attempt::Transient || tries == 2) break;
         WriteLog(1, "[DownloadFile] %s: try %d failed (%s); trying again in %u s", url, tries + 1, attempt.reason,

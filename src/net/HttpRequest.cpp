@@ -11,7 +11,14 @@ namespace zelto {
 
 ScopedInternet OpenInternet()
 {
-    return ScopedInternet(::InternetOpenA(ZELTO_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    ScopedInternet internet(::InternetOpenA(ZELTO_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!internet) return internet;
+    // No request waits without end for a server that accepts and says
+    // nothing: the handles of every request inherit these limits.
+    DWORD timeout = kNetworkTimeoutMs;
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+        ::InternetSetOptionA(internet.get(), option, &timeout, sizeof(timeout));
+    return internet;
 }
 
 ScopedInternet OpenInternetLogged(const char* logFormat)
@@ -61,6 +68,27 @@ DWORD QueryNumber(HINTERNET request, DWORD query)
     DWORD size = sizeof(value);
     if (!::HttpQueryInfoA(request, query | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr)) return 0;
     return value;
+}
+
+bool QueryContentLength(HINTERNET request, ULONGLONG& length)
+{
+    // Read as text: a number past 32 bits must not wrap into a small one.
+    char text[32] = "";
+    DWORD size = sizeof(text);
+    if (!::HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) return false;
+    ULONGLONG value = 0;
+    const char* p = text;
+    while (*p == ' ') ++p;
+    if (*p < '0' || *p > '9') return false;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (value > (~0ULL - 9) / 10) {   // beyond any bound: say so
+            value = ~0ULL;
+            break;
+        }
+        value = value * 10 + static_cast<ULONGLONG>(*p - '0');
+    }
+    length = value;
+    return true;
 }
 
 std::string FinalUrl(HINTERNET request)

@@ -8,12 +8,20 @@
 
 namespace zelto {
 
+// How long a request waits to connect, to send, and for the next bytes of
+// an answer, before it fails.
+constexpr DWORD kNetworkTimeoutMs = 30000;
+
+// Opens an Internet handle whose requests wait at most kNetworkTimeoutMs.
 ScopedInternet OpenInternet();
 // Opens an Internet handle; on failure records 1002 and logs logFormat (system error).
 ScopedInternet OpenInternetLogged(const char* logFormat);
 ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers = nullptr);
 // The numeric value of an HTTP query (status, content length), 0 when absent.
 DWORD QueryNumber(HINTERNET request, DWORD query);
+// The announced Content-Length as a 64-bit number (saturating); false when
+// none was announced.
+bool QueryContentLength(HINTERNET request, ULONGLONG& length);
 // Opens url; on failure records 1003 and logs logFormat (url, system error).
 ScopedInternet OpenUrlLogged(HINTERNET internet, const char* url, const char* headers, const char* logFormat);
 // TRUE when the status is 200; otherwise records 1005 and logs logFormat (url, status).

@@ -31,6 +31,18 @@ extern const char INSTALL_OPTIONS_URL[];
 
 class CHttpUtil {
 public:
+    // The most bytes a transfer may bring, as they arrive: a download whose
+    // size the catalogue does not state, the catalogue, its signature and
+    // the install options document.
+    static constexpr ULONGLONG kMaxDownloadBytes = 1ULL << 30;
+    static constexpr ULONGLONG kMaxCatalogueBytes = 16ULL << 20;
+    static constexpr ULONGLONG kMaxSignatureBytes = 64ULL << 10;
+    static constexpr ULONGLONG kMaxOptionsBytes = 1ULL << 20;
+    // A try that moves fewer than kStallMinBytes in any kStallWindowMs fails
+    // (and is tried again as a broken connection is).
+    static constexpr ULONGLONG kStallWindowMs = 30000;
+    static constexpr ULONGLONG kStallMinBytes = 1024;
+
     // The host name of a URL; the URL unchanged when it contains "about:";
     // "" when the URL cannot be split (LastError 1010).
     static std::string ExtractDomainFromURL(const char* url);
@@ -40,9 +52,11 @@ public:
     // when cancelEvent (may be null) is set. TRUE only when the whole body was
     // written and, when sha256 (64 hexadecimal digits, may be null or empty)
     // is given, its SHA-256 is that one (else LastError 1016); on failure no
-    // partial file is left.
+    // partial file is left. A body longer than maxBytes (announced or sent)
+    // fails at once with LastError 1020; a stalled one (1021) is tried again.
     static BOOL DownloadFile(HINTERNET internet, const char* localPath, const char* url, BOOL reload,
-                             HWND progressWnd, HANDLE cancelEvent, const char* sha256 = nullptr);
+                             HWND progressWnd, HANDLE cancelEvent, const char* sha256 = nullptr,
+                             ULONGLONG maxBytes = kMaxDownloadBytes);
 
     // The announced length of url, or 0 on failure or when none is announced.
     static DWORD GetDownloadFileSize(HINTERNET internet, const char* url);

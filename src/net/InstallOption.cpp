@@ -29,7 +29,8 @@ void CHttpUtil::GetInstallOption(BYTE* showStartPageAndSearch, BYTE* showUpdateW
 
     zelto::ScopedInternet internet = zelto::OpenInternetLogged("[GetInstallOption] InternetOpen Failed, Error Code = %d");
     if (!internet) return;
-    BOOL downloaded = DownloadFile(internet.get(), localPath.c_str(), INSTALL_OPTIONS_URL, TRUE, nullptr, nullptr);
+    BOOL downloaded = DownloadFile(internet.get(), localPath.c_str(), INSTALL_OPTIONS_URL, TRUE, nullptr, nullptr, nullptr,
+                                   kMaxOptionsBytes);
     internet.reset();
     if (!downloaded) {
         WriteLog(1, "[CHttpUtil::GetInstallOption] Donload XML file failed");

@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr DWORD kRegistrationWaitMs = 60000;
+
 // The tool's exit code tells whether the entry point ran and succeeded (3: the
 // library could not be loaded, 4: no entry point, 5: the entry point failed):
 // a tool that merely started is no registration.
@@ -17,7 +19,8 @@ BOOL RunRegistrationTool(const char* arguments, const char* path)
     std::string tool = std::string(CUtil::Folders().szSystem) + "\\Regsvr32.exe";
     std::string parameters = std::string(arguments) + "\"" + (path ? path : "") + "\"";
     DWORD exitCode = 0;
-    if (!CUtil::ExecuteFile(tool.c_str(), parameters.c_str(), TRUE, &exitCode)) return FALSE;
+    // A library whose entry point hangs must not hold the run for ever.
+    if (!CUtil::ExecuteFile(tool.c_str(), parameters.c_str(), TRUE, &exitCode, kRegistrationWaitMs)) return FALSE;
     if (exitCode != 0) {
         WriteLog(1, "[RunRegistrationTool] Regsvr32 %s\"%s\" ended with exit code %u", arguments, path ? path : "",
                  static_cast<unsigned>(exitCode));

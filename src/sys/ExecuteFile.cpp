@@ -7,7 +7,7 @@
 
 #include <vector>
 
-BOOL CUtil::ExecuteFile(const char* path, const char* parameters, BOOL wait, DWORD* exitCode)
+BOOL CUtil::ExecuteFile(const char* path, const char* parameters, BOOL wait, DWORD* exitCode, DWORD waitMs)
 {
     if (!path) return FALSE;
     // The program path is quoted: unquoted, a path with blanks such as
@@ -30,7 +30,14 @@ BOOL CUtil::ExecuteFile(const char* path, const char* parameters, BOOL wait, DWO
     zelto::ScopedKernelHandle thread(process.hThread);
     zelto::ScopedKernelHandle child(process.hProcess);
     if (wait) {
-        ::WaitForSingleObject(child.get(), INFINITE);
+        if (::WaitForSingleObject(child.get(), waitMs) == WAIT_TIMEOUT) {
+            // A program that hangs is ended: the run does not wait for it.
+            ::TerminateProcess(child.get(), WAIT_TIMEOUT);
+            ::WaitForSingleObject(child.get(), 5000);
+            WriteLog(1, "[ExecuteFile] %s did not end within %u s; ended", path, static_cast<unsigned>(waitMs / 1000));
+            if (exitCode) *exitCode = WAIT_TIMEOUT;
+            return FALSE;
+        }
         if (exitCode && !::GetExitCodeProcess(child.get(), exitCode)) *exitCode = ::GetLastError();
     }
     WriteLog(2, "[ExecuteFile] CreateProcess(%s) Success", path);

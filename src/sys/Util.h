@@ -58,6 +58,8 @@ public:
     // --- Running programs ---
     // Starts path with parameters (may be null); waits for it when wait is
     // TRUE. TRUE when the process was created. With wait and exitCode, the
-    // waited process's exit code goes to *exitCode.
-    static BOOL ExecuteFile(const char* path, const char* parameters, BOOL wait, DWORD* exitCode = nullptr);
+    // waited process's exit code goes to *exitCode. A waited process still
+    // running after waitMs is ended: FALSE, exit code WAIT_TIMEOUT.
+    static BOOL ExecuteFile(const char* path, const char* parameters, BOOL wait, DWORD* exitCode = nullptr,
+                            DWORD waitMs = INFINITE);
 };

@@ -56,6 +56,9 @@ protected:
 TEST_F(FileRegistrationTest, PermissionKeysByBrowserVersion)
 {
     const std::string allowed = std::string(kStats) + "\\iexplore\\AllowedDomains\\" + ZELTO_PORTAL_DOMAIN;
+    // An earlier install of the same class may have left its keys.
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kPreApproved);
+    DeleteKeyTree(HKEY_CURRENT_USER, kStats);
     Browser("6.0");
     EXPECT_TRUE(RegisterServer(m_file));
     EXPECT_TRUE(ClassRegistered());

@@ -11,11 +11,12 @@ import unittest
 import test_install_faults as f
 import zelto_e2e as z
 
-SIGNED_EXE = os.path.join(z.BIN, "sample-key", "ZeltoSetup.exe")
+SIGNED_EXE = os.path.join(z.BIN, "sample-key", "ZeltoSetup-SAMPLE-KEY.exe")
 SIGNED_LOG = os.path.join(z.BIN, "sample-key", "ZeltoOmbrix.log")
 SIGNED_ROOT = os.path.join(z.BIN, "sample-repository")
 CATALOGUE = os.path.join("down.zelto.com", "zelto", "zeltosetup", "Repository", "zeltosetup", "zeltosetup.xml")
 SERVED = os.path.join(z.CONTENT, "www", CATALOGUE)
+SAMPLE_KEY = os.path.join(z.SOURCE, "tests", "data", "sample-key", "zelto-sample-catalogue-key.pem")
 PUBLISH = ["/usr/bin/python3", os.path.join(z.SOURCE, "tools", "zelto-publish.py")]
 MSG_BAD_CATALOGUE = "업데이트 목록 파일에 문제가 발생했습니다."
 ADDREG_KEY = r"HKCU\Software\QRV Corporation\ZeltoTestCtl"

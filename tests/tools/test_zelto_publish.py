@@ -115,6 +115,57 @@ class Tool(unittest.TestCase):
         self.assertIn("m.xml.sig: does not verify", out)
         self.assertEqual(2, publish.main(["sign", self.root, "m", "--key", SAMPLE_PUB]), "a public key cannot sign")
 
+    def test_sign_binds_mode_serial_and_expiry(self):
+        self.quiet(publish.stamp, self.root, "m")
+        sign = lambda *options: publish.main(["sign", self.root, "m", "--key", SAMPLE_KEY] + list(options))
+        attributes = lambda: publish.root_attributes(read_bytes(self.catalogue).decode("cp949"))
+        now = publish.utc_now()
+        self.assertEqual(0, sign())
+        first = attributes()
+        self.assertEqual("m", first["MODE"])
+        self.assertRegex(first["SERIAL"], r"^20\d{12}$", "the UTC time of signing")
+        expires = publish.parse_time(first["EXPIRES"])
+        self.assertTrue(abs((expires - now).total_seconds() - 90 * 86400) < 60, "90 days by default")
+        self.assertIn("<!-- 한글 주석 -->", read_bytes(self.catalogue).decode("cp949"), "the rest kept")
+
+        # Signed again, or after the repository was rebuilt from its sources:
+        # never a lower serial.
+        self.assertEqual(0, sign())
+        self.assertGreaterEqual(int(attributes()["SERIAL"]), int(first["SERIAL"]))
+        with open(self.catalogue, "wb") as f:
+            f.write(CATALOGUE.encode("cp949"))
+        self.quiet(publish.stamp, self.root, "m")
+        self.assertEqual(0, sign())
+        self.assertGreaterEqual(int(attributes()["SERIAL"]), int(first["SERIAL"]))
+        self.assertEqual(0, sign("--serial", "99990101000000"))
+        self.assertEqual(0, sign(), "a serial above the clock is kept, never lowered")
+        self.assertEqual("99990101000000", attributes()["SERIAL"])
+        self.assertEqual(2, sign("--serial", "5"), "an explicit lower serial is refused")
+
+        self.assertEqual(0, sign("--expires", "2031-02-03T04:05:06Z"))
+        self.assertEqual("2031-02-03T04:05:06Z", attributes()["EXPIRES"])
+        self.assertEqual(2, sign("--expires", "2031-02-30T04:05:06Z"))
+        errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
+        self.assertEqual(0, errors, out)
+        self.assertIn("0 warning(s)", out)
+        errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB], "99990101000001")
+        self.assertIn("SERIAL 99990101000000 is lower than the previous signature's 99990101000001", out)
+
+        self.assertEqual(0, sign("--valid-days", "10"))
+        errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
+        self.assertEqual(0, errors, out)
+        self.assertIn("within 30 days", out)
+        self.assertEqual(0, sign("--valid-days", "0"))
+        self.assertNotIn("EXPIRES", attributes())
+        errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
+        self.assertIn("no EXPIRES", out)
+        err = io.StringIO()
+        publish.sign(self.root, "m", SAMPLE_KEY, expires="2020-01-01T00:00:00Z", out=io.StringIO(), err=err)
+        self.assertIn("expires in the past", err.getvalue())
+        errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
+        self.assertEqual(1, errors, out)
+        self.assertIn("expired at 2020-01-01T00:00:00Z", out)
+
     def test_check_finds_what_the_program_would_refuse(self):
         self.quiet(publish.stamp, self.root, "m")
         text = read_bytes(self.catalogue).decode("cp949")
@@ -130,9 +181,9 @@ class Tool(unittest.TestCase):
         for finding in ("FILE '..\\\\b.dll': the program refuses the name", "RUNSOURCE http://down.zelto.com/zelto/"
                         "other/prep.exe fails the trust rule", "a.dll: FILESIZE 3001, the file has 3000 bytes",
                         "b.zip is missing under", "UPDATEITEM without a usable NAME", "m.xml.sig: missing",
-                        "warning: ", "unknown element COLOR"):
+                        "warning: ", "unknown element COLOR", "no readable SERIAL", "no MODE"):
             self.assertIn(finding, out)
-        self.assertEqual(6, errors, out)
+        self.assertEqual(8, errors, out)
         self.assertRegex(out, r"m\.xml:\d+: FILE '\.\.", "findings name the entry's line")
         self.assertEqual(1, publish.main(["check", self.root, "m"]))
 
