@@ -17,7 +17,21 @@ bool IsSwitch(const char* arg, char letter)
 
 }  // namespace
 
-BOOL ParseCommandLine(int argc, char** argv, int& uninstallMode)
+RunSwitches ReadSwitches(int argc, char** argv)
+{
+    RunSwitches switches;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (IsSwitch(arg, 'x') || IsSwitch(arg, 'w')) ++i;
+        else if (IsSwitch(arg, 'l') && i + 1 < argc) switches.logPath = argv[++i];
+        else if (IsSwitch(arg, 'u')) switches.uninstallMode = 1;
+        else if (IsSwitch(arg, 'q')) switches.quiet = true;
+        else if (IsSwitch(arg, 'v')) switches.verify = true;
+    }
+    return switches;
+}
+
+BOOL ParseCommandLine(int argc, char** argv, RunSwitches& switches)
 {
     if (argc < 2) return FALSE;
 
@@ -37,7 +51,17 @@ BOOL ParseCommandLine(int argc, char** argv, int& uninstallMode)
             }
             result = manager->ParseXMLArgument(document);
         } else if (IsSwitch(arg, 'u')) {
-            uninstallMode = 1;
+            switches.uninstallMode = 1;
+        } else if (IsSwitch(arg, 'q')) {
+            switches.quiet = true;
+        } else if (IsSwitch(arg, 'v')) {
+            switches.verify = true;
+        } else if (IsSwitch(arg, 'l')) {
+            if (i + 1 >= argc || !argv[i + 1][0]) {
+                WriteLog(1, "[ParseCommandLine] -l names no file");
+                return FALSE;
+            }
+            switches.logPath = argv[++i];
         } else if (IsSwitch(arg, 'w')) {
             if (i + 1 >= argc) break;
             int handle = std::atoi(argv[++i]);

@@ -1,10 +1,15 @@
 #include "app/MainFrame.h"
 
+#include "catalogue/CatalogueSignature.h"
+
 #include "app/AccountCheck.h"
+#include "app/CommandLine.h"
 #include "base/Log.h"
 #include "base/MainWindow.h"
 #include "base/Messages.h"
+#include "base/RunMode.h"
 #include "base/Strings.h"
+#include "catalogue/CatalogueSignature.h"
 #include "catalogue/UpdateInfoMgr.h"
 
 #include "resource.h"
@@ -46,7 +51,23 @@ int CMainFrame::OnCreate()
     HICON icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAIN));
     ::SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
 
-    StartLog(LOG_FLAG_DEBUGGER, ReadLogLevelSetting());
+    const RunSwitches switches = ReadSwitches(__argc, __argv);
+    SetQuietRun(switches.quiet);
+    SetVerifyRun(switches.verify);
+    if (switches.logPath.empty() || !StartLogFile(LOG_FLAG_DEBUGGER, switches.logPath.c_str())) {
+        StartLog(LOG_FLAG_DEBUGGER, ReadLogLevelSetting());
+        if (!switches.logPath.empty()) {
+            // Ends the run as a refused command line (OnStart).
+            m_bLogRefused = true;
+            WriteLog(1, "[OnCreate] -l %s refused: something of that name exists, or no file can be made there "
+                        "(Error Code = %d)", switches.logPath.c_str(), ::GetLastError());
+        }
+    }
+    if (ZELTO_CATALOGUE_SAMPLE_KEY)
+        WriteLog(1, "[OnCreate] This program trusts the SAMPLE catalogue key, whose private half is public: "
+                    "a test build, never to be shipped");
+    else if (!CatalogueSignatureRequired())
+        WriteLog(1, "[OnCreate] This program accepts unsigned catalogues: a development build, never to be shipped");
     SetMainFrameWindow(m_hWnd);
 
     if (!IsAccountAllowed()) {

@@ -12,6 +12,7 @@ public:
     CMainFrame();   // creates the window
 
     int m_bUninstallMode = 0;
+    bool m_bLogRefused = false;   // "-l" named a file that cannot be the log
     CDlgDownload m_dlgDownload;   // the install progress window (install mode)
     CUnInstallWizard m_wizard;    // the uninstall wizard (uninstall mode)
 
@@ -21,6 +22,8 @@ protected:
 private:
     int OnCreate();
     LRESULT OnStart();
+    // "-q -u": removes every recorded item without a window.
+    void RemoveEverythingQuietly();
     LRESULT OnUninstallDone();
     LRESULT OnUninstallRunning(WPARAM enable);
     LRESULT OnClose();

@@ -5,11 +5,15 @@
 #include "app/CommandLine.h"
 #include "base/Log.h"
 #include "base/Messages.h"
+#include "base/RunMode.h"
 #include "base/RunOutcome.h"
 #include "base/Strings.h"
 #include "catalogue/UpdateInfoMgr.h"
 #include "sys/UserSettings.h"
 #include "ui/InstallNotificationDlg.h"
+#include "uninstall/ControlCache.h"
+#include "uninstall/ItemRecords.h"
+#include "uninstall/UninstallProcedure.h"
 
 #include "resource.h"
 
@@ -17,7 +21,10 @@
 
 LRESULT CMainFrame::OnStart()
 {
-    if (!ParseCommandLine(__argc, __argv, m_bUninstallMode)) {
+    RunSwitches switches;
+    const BOOL valid = ParseCommandLine(__argc, __argv, switches);
+    m_bUninstallMode = switches.uninstallMode;
+    if (!valid || m_bLogRefused) {
         ShowMessage(IDS_BAD_START);
         SetRunExitCode(EXIT_RUN_BAD_COMMAND_LINE);
         ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
@@ -28,6 +35,11 @@ LRESULT CMainFrame::OnStart()
         if (!ClaimTheRun()) {
             WriteLog(1, "[OnStart] Another ZeltoSetup is running; this one ends");
             SetRunExitCode(EXIT_RUN_ANOTHER_RUNNING);
+            ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+            return 0;
+        }
+        if (IsQuietRun()) {
+            RemoveEverythingQuietly();
             ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
             return 0;
         }
@@ -64,9 +76,14 @@ LRESULT CMainFrame::OnStart()
 
     // The notification dialog is skipped only for an update run of a user
     // who asked not to see it on updates.
+    // A quiet run installs as if install had been pressed with both offers
+    // unticked: the start page and the search settings stay as they are.
     BYTE noShow = 0;
     GetNoShowIfUpdate(&noShow);
-    if (noShow == 0 || manager->GetUpdateMode() == 0) {
+    if (IsQuietRun()) {
+        WriteLog(1, "[OnStart] quiet run: %d item(s) to install, no question asked",
+                 static_cast<int>(manager->Items().size()));
+    } else if (noShow == 0 || manager->GetUpdateMode() == 0) {
         CInstallNotificationDlg notification;
         m_bAsking = true;
         INT_PTR answer = notification.DoModal();
@@ -92,6 +109,28 @@ LRESULT CMainFrame::OnStart()
     m_dlgDownload.CenterWindow(m_hWnd);
     ::PostMessageA(m_dlgDownload.GetSafeHwnd(), UM_START_INSTALL, 0, 0);
     return 0;
+}
+
+void CMainFrame::RemoveEverythingQuietly()
+{
+    std::vector<std::string> items;
+    if (!ListRecordedItems(items)) {
+        WriteLog(1, "[RemoveEverythingQuietly] nothing is recorded: nothing to remove");
+        SetRunExitCode(EXIT_RUN_DONE);
+        return;
+    }
+    CControlCache cache;
+    UninstallRequest request;
+    request.removeControl = cache.RemoveControlByName();
+    request.allSelected = 1;
+    request.quiet = true;
+    request.items = items;
+    WriteLog(1, "[RemoveEverythingQuietly] removing %d item(s)", static_cast<int>(items.size()));
+    const DWORD removed = RunUninstall(request);
+    if (removed != 1) SetRunExitCode(EXIT_RUN_FAILED);
+    else SetRunExitCode(request.restartNeeded ? EXIT_RUN_RESTART_DECLINED : EXIT_RUN_DONE);
+    WriteLog(1, "[RemoveEverythingQuietly] %s%s", removed == 1 ? "done" : "failed",
+             removed == 1 && request.restartNeeded ? "; files in use are removed at the next restart" : "");
 }
 
 bool CMainFrame::ClaimTheRun()

@@ -13,6 +13,8 @@ struct LogState {
     BYTE level = 0;
     BYTE flags = 0;
     char folder[MAX_PATH] = {};
+    zelto::ScopedFile runFile;   // the run's own log file ("-l"), when one was given
+    std::string runPath;
 };
 
 LogState g_log;
@@ -72,9 +74,33 @@ void StartLog(BYTE flags, BYTE level)
              now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, level);
 }
 
+bool StartLogFile(BYTE flags, const char* path)
+{
+    if (!path || !path[0]) return false;
+    // A name planted in advance must not lead the elevated program's writes
+    // elsewhere: the file is made new, and an existing name of any kind (a
+    // file, a link, a junction) is refused rather than followed or removed.
+    zelto::ScopedFile file(::CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return false;
+    g_log.runFile = std::move(file);
+    g_log.runPath = path;
+    g_log.flags = flags;
+    g_log.level = 2;
+    g_log.started = true;
+    lstrcpynA(g_log.folder, path, MAX_PATH);   // any text: lines are written
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    WriteLog(1, "===== Start [ %d-%d-%d, %d:%d:%d ] Level = %d =====",
+             now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, 2);
+    return true;
+}
+
 void StopLog()
 {
     g_log.started = false;
+    g_log.runFile.reset();
+    g_log.runPath.clear();
 }
 
 void WriteLog(BYTE level, const char* format, ...)
@@ -103,13 +129,19 @@ void WriteLog(BYTE level, const char* format, ...)
     line[length++] = '\n';
     line[length] = '\0';
 
-    AppendToFile(line, static_cast<DWORD>(length));
+    if (g_log.runFile) {
+        DWORD written = 0;
+        ::WriteFile(g_log.runFile.get(), line, static_cast<DWORD>(length), &written, nullptr);
+    } else {
+        AppendToFile(line, static_cast<DWORD>(length));
+    }
     if (g_log.flags & LOG_FLAG_DEBUGGER) ::OutputDebugStringA(line);
     ::SetLastError(callersError);
 }
 
 std::string GetLogFilePath()
 {
+    if (g_log.started && g_log.runFile) return g_log.runPath;
     if (!g_log.started || g_log.folder[0] == '\0') return std::string();
     return std::string(g_log.folder) + "\\" + kFileName;
 }

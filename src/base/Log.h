@@ -20,6 +20,11 @@ void StartLog(BYTE flags, BYTE level);
 // Writes one line "[ZeltoSetup]" + the formatted text (wvsprintfA rules).
 void WriteLog(BYTE level, const char* format, ...);
 
+// Starts the log in the file at path instead, at level 2 whatever the
+// registry says (the run's "-l"): a file made new; false when anything of
+// that name exists already (a file, a link, a junction, a folder).
+bool StartLogFile(BYTE flags, const char* path);
+
 // Marks the log as not started (lines are dropped again until StartLog).
 void StopLog();
 

@@ -10,4 +10,5 @@ std::string LoadResString(UINT id);
 
 // The program's message box: an OK box with the warning icon, captioned with
 // the application title, showing the string-table text followed by suffix.
+// In a quiet run the text goes to the log (level 1) instead, and IDOK back.
 int ShowMessage(UINT textId, const std::string& suffix = std::string(), HWND owner = nullptr);

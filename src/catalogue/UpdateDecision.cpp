@@ -2,6 +2,7 @@
 
 #include "base/Handles.h"
 #include "base/Log.h"
+#include "base/RunMode.h"
 #include "catalogue/FileRegistration.h"
 #include "sys/RegKey.h"
 #include "sys/Sha256.h"
@@ -77,6 +78,18 @@ BOOL IsUpdateNeeded(CUpdateInfo& file)
     if (!RegisterServer(file)) return 1;
 
     BOOL r = CheckUpdate(file, found, file.m_szDestFileName);
+    // Verifying: a file that looks current but whose bytes are not the
+    // published ones (damaged, or changed by someone) is installed again.
+    // Only a plain download's SHA256 describes the placed file itself.
+    if (r != 1 && IsVerifyRun() && !file.m_szSha256.empty() && !IsArchiveDownload(file.m_szName, file.m_szSource)) {
+        const std::string present = CSha256::OfFile(file.m_szDestFileName.c_str());
+        if (!CSha256::Same(present, file.m_szSha256)) {
+            WriteLog(1, "[CheckUpdate] %s differs from its SHA256 (%s, catalogue %s): installed again",
+                     file.m_szDestFileName.c_str(), present.empty() ? "unreadable" : present.c_str(),
+                     file.m_szSha256.c_str());
+            r = 1;
+        }
+    }
     if (r != 1) {
         WriteLog(2, "[CreateUpdateList] do not need to update file (%s)", file.m_szDestFileName.c_str());
         return r;

@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "base/MainWindow.h"
 #include "base/Messages.h"
+#include "base/RunMode.h"
 #include "base/RunOutcome.h"
 #include "base/Strings.h"
 #include "catalogue/UpdateInfoMgr.h"
@@ -81,7 +82,7 @@ bool CDlgDownload::ShouldShowProgress() const
 {
     BYTE noShow = 0;
     GetNoShowIfUpdate(&noShow);
-    return CUpdateInfoMgr::GetInstance()->GetShowDlg() != 0 && noShow != 1;
+    return !IsQuietRun() && CUpdateInfoMgr::GetInstance()->GetShowDlg() != 0 && noShow != 1;
 }
 
 BOOL CDlgDownload::OnInitDialog()
@@ -342,7 +343,9 @@ BOOL CDlgDownload::InstallDownloadedFiles()
             all = FALSE;
             break;
         }
-        if (!InstallItem(*item, manager->GetForceDelete(), restart)) all = FALSE;
+        // A quiet run ends no program that holds a file: the file is
+        // replaced at the next restart instead.
+        if (!InstallItem(*item, IsQuietRun() ? 0 : manager->GetForceDelete(), restart)) all = FALSE;
     }
     manager->SetRestartFlag(restart);
     return all;
@@ -354,7 +357,11 @@ void CDlgDownload::OnSetupComplete()
     CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
     if (manager->GetRestartFlag() == 1) {
         std::string text = LoadResString(IDS_RESTART_NEEDED), title = LoadResString(IDS_APP_TITLE);
-        if (::MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_YESNO | MB_SYSTEMMODAL) == IDYES) {
+        if (IsQuietRun()) {
+            // A quiet run never restarts: the exit code tells the administrator.
+            WriteLog(1, "[OnSetupComplete] quiet run: a restart is needed and left to the administrator");
+            manager->PostStatus(STATUS_RESTART_DECLINED, 0);
+        } else if (::MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_YESNO | MB_SYSTEMMODAL) == IDYES) {
             if (CUtil::Folders().osVersion.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) ::ExitWindowsEx(EWX_REBOOT, 0);
             else RestartSystem();
             manager->PostStatus(STATUS_RESTART_ACCEPTED, 0);

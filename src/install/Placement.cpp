@@ -3,6 +3,7 @@
 #include "base/Handles.h"
 #include "base/LastError.h"
 #include "base/Log.h"
+#include "base/RunMode.h"
 #include "install/ProcessOperations.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"
@@ -134,6 +135,9 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
         return finish(Placement::AtRestart);
     }
     if (forceDelete != 1) {
+        // The new file takes effect whenever the system next starts; a quiet
+        // run says so in its exit code (3010), for the administrator.
+        if (IsQuietRun()) restartFlag = 1;
         ReplaceAtRestart(staged, dest);
         return finish(Placement::AtRestart);
     }

@@ -1,5 +1,8 @@
 #include "sys/Dialog.h"
 
+#include "base/Log.h"
+#include "base/RunMode.h"
+
 CDialog::~CDialog()
 {
     if (m_hWnd && !m_bModal) {
@@ -11,6 +14,11 @@ CDialog::~CDialog()
 INT_PTR CDialog::DoModal(HWND parent)
 {
     m_bModal = true;
+    if (IsQuietRun()) {
+        // A quiet run asks nobody: a question nobody answers is no consent.
+        WriteLog(1, "[CDialog::DoModal] quiet run: dialog %d not shown, taken as Cancel", m_nTemplateId);
+        return IDCANCEL;
+    }
     return ::DialogBoxParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nTemplateId), parent,
                              &CDialog::StaticDialogProc, reinterpret_cast<LPARAM>(this));
 }

@@ -116,7 +116,7 @@ BOOL UnregisterFiles(const UninstallFileList& files, RemoveControlByNameFn remov
     return TRUE;
 }
 
-BOOL UninstallFiles(UninstallFileList& files)
+BOOL UninstallFiles(UninstallFileList& files, bool* atRestart)
 {
     for (auto& file : files) {
         if (file && Present(*file)) {
@@ -124,6 +124,12 @@ BOOL UninstallFiles(UninstallFileList& files)
             for (int attempt = 0; attempt < 5 && !done; ++attempt) {
                 done = ForceDelete(file->FilePath.c_str()) != 0;
                 if (!done && attempt < 4) ::Sleep(500);
+            }
+            if (!done && atRestart && RemoveAtRestart(file->FilePath.c_str(), nullptr)) {
+                WriteLog(1, "[CDlgUninstall::UninstallFiles] %s is in use: removed at the next restart",
+                         file->FilePath.c_str());
+                *atRestart = true;
+                done = true;
             }
             if (!done) {
                 WriteLog(1, "[CDlgUninstall::UninstallFiles] ForceDelete(%s) Failed.", file->FilePath.c_str());
@@ -209,7 +215,7 @@ void RemoveCompanion(RemoveControlByNameFn removeControl, bool keepEntry)
 DWORD RunUninstall(UninstallRequest& request)
 {
     BYTE agreement = 0;
-    if (request.allSelected) {
+    if (request.allSelected && !request.quiet) {
         // The wait compares full paths: the library's path when it is known.
         const std::string library = CompanionLibraryPath();
         if (WaitUntilFileReleased(library.empty() ? kCompanion : library.c_str(), 0, request.mainWnd) != 1) return 0;
@@ -218,6 +224,7 @@ DWORD RunUninstall(UninstallRequest& request)
             return 0;
     }
     for (const std::string& item : request.items) {
+        if (request.quiet) break;   // nobody to ask, no program is ended
         UninstallFileList files;
         if (!GetFileList(ItemKey(item), files)) continue;
         if (!InUseCheck(files, request.mainWnd, &agreement)) return 0;
@@ -226,7 +233,8 @@ DWORD RunUninstall(UninstallRequest& request)
     for (const std::string& item : request.items) {
         WriteLog(2, "Start Uninstall (%s)", item.c_str());
         UninstallFileList files;
-        if (!GetFileList(ItemKey(item), files) || !UnregisterFiles(files, request.removeControl) || !UninstallFiles(files)) {
+        if (!GetFileList(ItemKey(item), files) || !UnregisterFiles(files, request.removeControl) ||
+            !UninstallFiles(files, request.quiet ? &request.restartNeeded : nullptr)) {
             stopped = true;
             break;
         }

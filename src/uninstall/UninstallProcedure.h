@@ -18,6 +18,10 @@ struct UninstallRequest {
     HWND mainWnd = nullptr;                          // disabled while a dialog is up
     BYTE allSelected = 0;
     std::vector<std::string> items;
+    // A quiet removal asks nobody and ends no program: a file that is held
+    // is removed at the next restart, and restartNeeded says so afterwards.
+    bool quiet = false;
+    bool restartNeeded = false;
 };
 
 // The worker: 1 when every chosen item was removed; 0 when the user declined
@@ -26,7 +30,10 @@ struct UninstallRequest {
 DWORD RunUninstall(UninstallRequest& request);
 
 BOOL UnregisterFiles(const UninstallFileList& files, RemoveControlByNameFn removeControl);
-BOOL UninstallFiles(UninstallFileList& files);
+// Deletes the files; one that cannot be deleted stops the item (FALSE), or,
+// with atRestart, is scheduled for deletion at the next restart (*atRestart
+// set to true).
+BOOL UninstallFiles(UninstallFileList& files, bool* atRestart = nullptr);
 BOOL ForceDelete(const char* path);
 // Removes the companion control; unless keepEntry, also the whole uninstall
 // entry, and schedules the program's own deletion.

@@ -23,11 +23,12 @@ protected:
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        return ParseCommandLine(static_cast<int>(args.size()), argv.data(), m_uninstall);
+        m_switches = RunSwitches();
+        return ParseCommandLine(static_cast<int>(args.size()), argv.data(), m_switches);
     }
     CUpdateInfoMgr* Manager() { return CUpdateInfoMgr::GetInstance(); }
 
-    int m_uninstall = 0;
+    RunSwitches m_switches;
 };
 
 TEST_F(CommandLineTest, NoArgumentIsInvalid)
@@ -38,14 +39,33 @@ TEST_F(CommandLineTest, NoArgumentIsInvalid)
 TEST_F(CommandLineTest, SwitchesIgnoreCaseAndLaterLetters)
 {
     EXPECT_TRUE(Parse({"-U"}));
-    EXPECT_EQ(1, m_uninstall);
+    EXPECT_EQ(1, m_switches.uninstallMode);
 
-    m_uninstall = 0;
     EXPECT_TRUE(Parse({"-Xml", kGood, "-unknown"}));
-    EXPECT_EQ(1, m_uninstall) << "-unknown begins with -u";
+    EXPECT_EQ(1, m_switches.uninstallMode) << "-unknown begins with -u";
     EXPECT_EQ("zeltosetup", Manager()->GetMode());
 
     EXPECT_TRUE(Parse({"hello"})) << "an unknown argument alone is valid";
+}
+
+TEST_F(CommandLineTest, AdministratorsSwitches)
+{
+    std::vector<std::string> args = {"-Quiet", "-x", kGood, "-l", "C:\\logs\\-u run.log", "-verify"};
+    EXPECT_TRUE(Parse(args));
+    EXPECT_TRUE(m_switches.quiet);
+    EXPECT_TRUE(m_switches.verify);
+    EXPECT_EQ(0, m_switches.uninstallMode) << "the log path is no switch";
+    EXPECT_EQ("C:\\logs\\-u run.log", m_switches.logPath);
+    std::vector<char*> argv = {const_cast<char*>("ZeltoSetup.exe")};
+    for (auto& a : args) argv.push_back(a.data());
+    const RunSwitches early = ReadSwitches(static_cast<int>(argv.size()), argv.data());
+    EXPECT_TRUE(early.quiet && early.verify && early.uninstallMode == 0);
+    EXPECT_EQ("C:\\logs\\-u run.log", early.logPath);
+
+    EXPECT_FALSE(Parse({"-q", "-u", "-l"})) << "a log switch without its file";
+    EXPECT_FALSE(Parse({"-q", "-u", "-l", ""}));
+    EXPECT_TRUE(Parse({"-q", "-u"}));
+    EXPECT_TRUE(m_switches.quiet && m_switches.uninstallMode == 1 && !m_switches.verify);
 }
 
 TEST_F(CommandLineTest, TheLastDocumentDecides)
