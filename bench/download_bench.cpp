@@ -6,6 +6,9 @@
 //                                    prints the median seconds of each and the ratio
 //                                    (with SHA256 the product's transfer checks the hash)
 //   download_bench peak URL          downloads once, prints the peak working set
+//   download_bench pair URL_A URL_B RUNS
+//                                    DownloadFile on each, alternating: the medians and
+//                                    the ratio B / A (https against http, say)
 #include "net/HttpRequest.h"
 #include "net/HttpUtil.h"
 
@@ -109,6 +112,27 @@ int main(int argc, char** argv)
         std::printf("DownloadFile median  %.3f s  (%.1f MiB/s)\n", p, bytes / p / 1048576.0);
         std::printf("bare loop median     %.3f s  (%.1f MiB/s)\n", q, bytes / q / 1048576.0);
         std::printf("ratio DownloadFile / bare loop = %.3f (target <= 1.10)\n", p / q);
+        return 0;
+    }
+    if (argc >= 5 && std::string(argv[1]) == "pair") {
+        int runs = std::max(1, std::atoi(argv[4]));
+        std::vector<double> a, b;
+        DWORD bytes = 0;
+        for (int i = 0; i < runs; ++i) {
+            for (int k = 0; k < 2; ++k) {
+                const bool first = (k == 0) == (i % 2 == 0);
+                LARGE_INTEGER t0, t1;
+                ::QueryPerformanceCounter(&t0);
+                if (!OnWorker(first ? argv[2] : argv[3], true, &bytes)) { std::printf("download failed\n"); return 1; }
+                ::QueryPerformanceCounter(&t1);
+                (first ? a : b).push_back(Seconds(t0, t1));
+            }
+        }
+        ::DeleteFileA(kLocal);
+        double p = Median(a), q = Median(b);
+        std::printf("%s median %.3f s (%.1f MiB/s)\n", argv[2], p, bytes / p / 1048576.0);
+        std::printf("%s median %.3f s (%.1f MiB/s)\n", argv[3], q, bytes / q / 1048576.0);
+        std::printf("ratio second / first = %.3f\n", q / p);
         return 0;
     }
     if (argc >= 3 && std::string(argv[1]) == "peak") {

@@ -34,6 +34,17 @@ done
 curl_median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
 echo "curl median          ${curl_median} s (the same proxy, outside Wine)"
 
+echo "== 64 MiB over https against http, DownloadFile both (median of $runs runs each)"
+# A test authority made now, trusted inside this prefix only, for the content
+# server's TLS tunnel (see tools/content_server.py, "_tls").
+ZELTO_CONTENT_STATE="$state" ZELTO_BIN="$bin" python3 -c "
+import sys; sys.path.insert(0, '$here/tests/e2e')
+import zelto_tls; zelto_tls.make_certificates(); zelto_tls.trust(True)"
+"$here/tools/wine-run.sh" bench/download_bench.exe pair "$url64" "https${url64#http}" "$runs"
+ZELTO_CONTENT_STATE="$state" ZELTO_BIN="$bin" python3 -c "
+import sys; sys.path.insert(0, '$here/tests/e2e')
+import zelto_tls; zelto_tls.trust(False)"
+
 echo "== peak working set of the downloading process"
 p8=$("$here/tools/wine-run.sh" bench/download_bench.exe peak "$url8" | tr -d '\r' | awk '{print $NF}')
 p64=$("$here/tools/wine-run.sh" bench/download_bench.exe peak "$url64" | tr -d '\r' | awk '{print $NF}')

@@ -32,6 +32,15 @@ query) or "*/path"; values are objects with any of:
                        URL since the rules were written; later ones are
                        answered normally
   ranges: true         announce Accept-Ranges and answer "Range: bytes=N-" with 206
+and one global key:
+  "_tls": NAME         the certificate https answers present (below)
+
+https: a client that sends "CONNECT host:443" (WinINet does through its
+proxy) gets "200 Connection established" and then TLS, with the certificate
+chain and key in <state>/tls/NAME.pem ("good" when rules.json names none; a
+502 when the file is missing); the requests inside are answered like the
+plain ones and recorded as https://host/path, the CONNECT itself as method
+CONNECT.
 
 Commands:
   content_server.py start --state DIR --root DIR [--root DIR...]   start in the background
@@ -45,6 +54,7 @@ import os
 import signal
 import socket
 import socketserver
+import ssl
 import struct
 import subprocess
 import sys
@@ -62,13 +72,21 @@ class Rules:
     def __init__(self, path):
         self.path = path
 
-    def lookup(self, host, path):
+    def lookup(self, host, path, scheme="http"):
         try:
             with open(self.path, encoding="utf-8") as f:
                 rules = json.load(f)
         except (OSError, ValueError):
             rules = {}
-        return rules.get(host + path) or rules.get("*" + path)
+        return rules.get(scheme + "://" + host + path) or rules.get(host + path) or rules.get("*" + path)
+
+    def tls_name(self):
+        """The certificate the https answers present: rules.json's "_tls"."""
+        try:
+            with open(self.path, encoding="utf-8") as f:
+                return json.load(f).get("_tls", "good")
+        except (OSError, ValueError, AttributeError):
+            return "good"
 
 
 def skip(chunks, count):
@@ -94,6 +112,41 @@ def generated(size):
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "ZeltoContent/1.0"
+    scheme = "http"
+    default_port = 80
+
+    def do_CONNECT(self):
+        """A client that uses this server as its proxy asks for https: the
+        tunnel ends here, in TLS with the certificate <state>/tls/<name>.pem
+        (certificate chain and key) that rules.json's "_tls" names ("good"
+        when it names none), and the requests in it are answered as the
+        plain ones are."""
+        host, _, port = self.path.partition(":")
+        port = int(port) if port.isdigit() else 443
+        self.record_entry("CONNECT", "https://" + host + ("" if port == 443 else ":%d" % port), host, "", "")
+        pem = os.path.join(self.server.tls_dir, self.server.rules.tls_name() + ".pem")
+        if not os.path.exists(pem):
+            self.send_simple(502, "no certificate " + pem)
+            return
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        self.wfile.flush()
+        self.close_connection = True
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(pem)
+        try:
+            tls = context.wrap_socket(self.connection, server_side=True)
+        except (ssl.SSLError, OSError):
+            return   # the client refused the certificate
+        try:
+            TlsHandler(tls, self.client_address, self.server)
+        except (ssl.SSLError, OSError):
+            pass
+        finally:
+            try:
+                tls.close()
+            except OSError:
+                pass
 
     def log_message(self, fmt, *args):  # quiet
         pass
@@ -121,11 +174,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return host.lower(), port, path, query
 
     def record(self, host, port, path, query):
-        netloc = host if port in (None, 80) else "%s:%d" % (host, port)
-        url = "http://" + netloc + path + ("?" + query if query else "")
+        netloc = host if port in (None, self.default_port) else "%s:%d" % (host, port)
+        url = self.scheme + "://" + netloc + path + ("?" + query if query else "")
+        self.record_entry(self.command, url, host, path, query)
+
+    def record_entry(self, method, url, host, path, query):
         entry = {
             "time": time.time(),
-            "method": self.command,
+            "method": method,
             "url": url,
             "host": host,
             "path": path,
@@ -167,7 +223,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def handle_request(self, send_body):
         host, port, path, query = self.split_target()
         self.record(host, port, path, query)
-        rule = dict(self.server.rules.lookup(host, path) or {})
+        rule = dict(self.server.rules.lookup(host, path, self.scheme) or {})
         if "fail_first" in rule and send_body:
             with self.server.log_lock:
                 # Counted anew whenever the rules are written anew.
@@ -240,8 +296,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def record_sent(self, host, port, path, query):
         """How many bytes of the body went out (into the socket) before it ended."""
-        netloc = host if port in (None, 80) else "%s:%d" % (host, port)
-        entry = {"url": "http://" + netloc + path + ("?" + query if query else ""), "sent": self.sent}
+        netloc = host if port in (None, self.default_port) else "%s:%d" % (host, port)
+        entry = {"url": self.scheme + "://" + netloc + path + ("?" + query if query else ""), "sent": self.sent}
         with self.server.log_lock:
             with open(os.path.join(os.path.dirname(self.server.log_path), "sent.jsonl"), "a", encoding="utf-8") as f:
                 f.write(json.dumps(entry) + "\n")
@@ -297,6 +353,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
 
 
+class TlsHandler(Handler):
+    """The requests inside a CONNECT tunnel, after the TLS handshake."""
+    scheme = "https"
+    default_port = 443
+
+
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
@@ -310,6 +372,7 @@ def serve(args):
     server.log_lock = threading.Lock()
     server.get_counts = {}   # GET requests per URL, for fail_first
     server.rules = Rules(os.path.join(args.state, "rules.json"))
+    server.tls_dir = os.path.join(args.state, "tls")
     port = server.server_address[1]
 
     def stop(signum, frame):

@@ -81,7 +81,7 @@ def url_trusted(url):
         parts = urllib.parse.urlsplit(url)
     except ValueError:
         return False
-    if parts.scheme.lower() != "http" or not url.lower().startswith("http://"):
+    if parts.scheme.lower() not in ("http", "https") or not url.lower().startswith(parts.scheme.lower() + "://"):
         return False
     netloc = parts.netloc
     if "@" in netloc:

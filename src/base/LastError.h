@@ -8,7 +8,7 @@
 #include <string>
 
 struct LastErrorPair {
-    DWORD dwAppError;   // 1001..1021, see the codes below
+    DWORD dwAppError;   // 1001..1022, see the codes below
     DWORD dwSysError;   // GetLastError() of the failing system call
 };
 
@@ -35,6 +35,7 @@ enum : DWORD {
     ERR_CATALOGUE_UNBOUND  = 1019,  // a signed catalogue for another MODE, or without SERIAL or MODE
     ERR_TRANSFER_TOO_LARGE = 1020,  // a transfer announced or sent more bytes than its bound
     ERR_TRANSFER_STALLED   = 1021,  // a transfer moved too few bytes for too long
+    ERR_CERTIFICATE        = 1022,  // an https server's certificate was refused (chain, host name, validity)
 };
 
 // Records a failure: the application code and the system error code.

@@ -64,7 +64,10 @@ BOOL CUpdateInfoMgr::ParseXMLArgument(const char* document)
             WriteLog(1, "[ParseXMLArgument] ExtractDomainFromURL == NULL");
             return FALSE;
         }
-        m_strSourceURL = "http://" + host + kCataloguePath + m_strMode + "/" + m_strMode + ".xml";
+        // An https SOURCE keeps the catalogue, and its signature, on TLS;
+        // anything else is the plain http of old.
+        const char* scheme = _strnicmp(ElementText(source), "https://", 8) == 0 ? "https://" : "http://";
+        m_strSourceURL = scheme + host + kCataloguePath + m_strMode + "/" + m_strMode + ".xml";
     }
     if (pugi::xml_node node = doc.first_element_by_path("/PARAM/FORCEDELETE")) m_bForceDelete = std::atoi(ElementText(node));
     if (pugi::xml_node node = doc.first_element_by_path("/PARAM/SHOWDLG")) m_bShowDlg = std::atoi(ElementText(node));

@@ -69,7 +69,7 @@ BOOL CHttpUtil::CheckDownloadURL(const char* url, const char* domainSuffix, cons
         WriteLog(1, "[CheckDownloadURL] InternetCrackUrl Failed, Error Code = %d", ::GetLastError());
         return FALSE;
     }
-    if (parts.nScheme != INTERNET_SCHEME_HTTP) return FALSE;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return FALSE;
 
     // The host's last bytes, as many as the suffix has, byte-exact.
     size_t hostLength = std::strlen(host), suffixLength = std::strlen(domainSuffix);

@@ -72,6 +72,24 @@ struct Attempt {
     bool rangesAccepted = false;   // the server said "Accept-Ranges: bytes"
 };
 
+// A request over TLS that failed for its certificate, or was sent from https
+// to plain http, is refused for good: logged, LastError set, no other try.
+bool RefusedOverTls(const char* url, DWORD error)
+{
+    if (const char* why = zelto::CertificateErrorText(error)) {
+        RecordLastError(ERR_CERTIFICATE, error);
+        WriteLog(1, "[DownloadFile] %s: the server's certificate was refused: %s (Error Code = %d)", url, why,
+                 static_cast<int>(error));
+        return true;
+    }
+    if (error == ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR) {
+        RecordLastError(ERR_UNTRUSTED_URL, error);
+        WriteLog(1, "[DownloadFile] %s was redirected from https to http: refused", url);
+        return true;
+    }
+    return false;
+}
+
 // The hash of what a kept partial file already holds.
 bool HashExisting(HANDLE file, DWORD bytes, CSha256& hash)
 {
@@ -100,20 +118,26 @@ Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url,
     zelto::ScopedInternet request = zelto::OpenUrlLogged(internet, url, range.empty() ? nullptr : range.c_str(),
                                                          "[DownloadFile] InternetOpenUrl(%s) Failed (Error Code = %d)");
     if (!request) {
+        const DWORD error = LastError.dwSysError;
+        if (RefusedOverTls(url, error)) return attempt;
         attempt.kind = Attempt::Transient;
         attempt.reason = "the URL could not be opened";
         return attempt;
     }
 
     // WinINet follows redirects by itself: where the request ended must be
-    // trusted too.
-    if (url != INSTALL_OPTIONS_URL) {
-        std::string finalUrl = zelto::FinalUrl(request.get());
-        if (finalUrl.empty() || (finalUrl != url && !IsTrustedUrl(finalUrl.c_str()))) {
-            RecordLastError(ERR_UNTRUSTED_URL, ::GetLastError());
-            WriteLog(1, "[DownloadFile] CheckDownloadURL(%s) Failed", finalUrl.c_str());
-            return attempt;
-        }
+    // trusted too, and what began on TLS must end on TLS.
+    const std::string finalUrl = zelto::FinalUrl(request.get());
+    if (url != INSTALL_OPTIONS_URL &&
+        (finalUrl.empty() || (finalUrl != url && !IsTrustedUrl(finalUrl.c_str())))) {
+        RecordLastError(ERR_UNTRUSTED_URL, ::GetLastError());
+        WriteLog(1, "[DownloadFile] CheckDownloadURL(%s) Failed", finalUrl.c_str());
+        return attempt;
+    }
+    if (zelto::IsDowngrade(url, finalUrl)) {
+        RecordLastError(ERR_UNTRUSTED_URL, 0);
+        WriteLog(1, "[DownloadFile] %s was redirected to %s: from https to http is refused", url, finalUrl.c_str());
+        return attempt;
     }
 
     const DWORD status = zelto::QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
@@ -331,7 +355,7 @@ DWORD CHttpUtil::GetDownloadFileSize(HINTERNET internet, const char* url)
     std::string finalUrl;
     if (zelto::HeadRequest(internet, url, status, size, finalUrl) && status != HTTP_STATUS_BAD_METHOD &&
         status != HTTP_STATUS_NOT_SUPPORTED) {
-        if (finalUrl != url && !IsTrustedUrl(finalUrl.c_str())) {
+        if ((finalUrl != url && !IsTrustedUrl(finalUrl.c_str())) || zelto::IsDowngrade(url, finalUrl)) {
             RecordLastError(ERR_UNTRUSTED_URL, 0);
             WriteLog(1, "[GetDownloadFileSize] CheckDownloadURL(%s) Failed", finalUrl.c_str());
             return 0;

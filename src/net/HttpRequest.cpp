@@ -5,6 +5,7 @@
 #include "net/HttpUtil.h"
 
 #include <cstring>
+#include <string.h>
 #include <vector>
 
 namespace zelto {
@@ -70,6 +71,32 @@ DWORD QueryNumber(HINTERNET request, DWORD query)
     return value;
 }
 
+bool IsHttpsUrl(const std::string& url)
+{
+    return url.size() >= 8 && _strnicmp(url.c_str(), "https://", 8) == 0;
+}
+
+bool IsDowngrade(const std::string& from, const std::string& to)
+{
+    return IsHttpsUrl(from) && !IsHttpsUrl(to);
+}
+
+const char* CertificateErrorText(DWORD error)
+{
+    switch (error) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID: return "the certificate has expired or is not yet valid";
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID: return "the certificate is for another host";
+    case ERROR_INTERNET_INVALID_CA: return "the certificate's authority is not trusted";
+    case ERROR_INTERNET_SEC_CERT_ERRORS: return "the certificate has errors";
+    case ERROR_INTERNET_SEC_CERT_NO_REV: return "the certificate's revocation cannot be checked";
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED: return "the certificate's chain or revocation check failed";
+    case ERROR_INTERNET_SEC_CERT_REVOKED: return "the certificate was revoked";
+    case ERROR_INTERNET_SEC_INVALID_CERT: return "the certificate is invalid";
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: return "the secure channel could not be set up";
+    default: return nullptr;
+    }
+}
+
 bool QueryContentLength(HINTERNET request, ULONGLONG& length)
 {
     // Read as text: a number past 32 bits must not wrap into a small one.
@@ -110,13 +137,17 @@ bool HeadRequest(HINTERNET internet, const char* url, DWORD& status, DWORD& leng
     parts.lpszHostName = host;    parts.dwHostNameLength = sizeof(host);
     parts.lpszUrlPath = path;     parts.dwUrlPathLength = sizeof(path);
     parts.lpszExtraInfo = extra;  parts.dwExtraInfoLength = sizeof(extra);
-    if (!::InternetCrackUrlA(url, 0, 0, &parts) || parts.nScheme != INTERNET_SCHEME_HTTP) return false;
+    if (!::InternetCrackUrlA(url, 0, 0, &parts) ||
+        (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
+        return false;
+    // Over TLS the system checks the certificate; no flag ever waives it.
+    const DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0;
     ScopedInternet connection(::InternetConnectA(internet, host, parts.nPort, nullptr, nullptr,
                                                  INTERNET_SERVICE_HTTP, 0, 0));
     if (!connection) return false;
     const std::string object = std::string(path) + extra;
     ScopedInternet request(::HttpOpenRequestA(connection.get(), "HEAD", object.c_str(), nullptr, nullptr, nullptr,
-                                              ZELTO_FRESH_FLAGS, 0));
+                                              ZELTO_FRESH_FLAGS | secure, 0));
     if (!request) return false;
     if (!::HttpSendRequestA(request.get(), ZELTO_FRESH_HEADERS, static_cast<DWORD>(std::strlen(ZELTO_FRESH_HEADERS)),
                             nullptr, 0))

@@ -19,6 +19,14 @@ ScopedInternet OpenInternetLogged(const char* logFormat);
 ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers = nullptr);
 // The numeric value of an HTTP query (status, content length), 0 when absent.
 DWORD QueryNumber(HINTERNET request, DWORD query);
+// True when url says https (in any case).
+bool IsHttpsUrl(const std::string& url);
+// True when a request for from ended at to on plain http: refused always.
+bool IsDowngrade(const std::string& from, const std::string& to);
+// What a certificate error of WinINet means, or null for other errors. A
+// certificate error is final: another try meets the same certificate.
+const char* CertificateErrorText(DWORD error);
+
 // The announced Content-Length as a 64-bit number (saturating); false when
 // none was announced.
 bool QueryContentLength(HINTERNET request, ULONGLONG& length);

@@ -64,7 +64,7 @@ public:
     // A GET with the header "Referer:client://ombrix"; TRUE when the answer is 200.
     static BOOL RequestURL(const char* url);
 
-    // TRUE when url is plain http on a host ending in domainSuffix and its
+    // TRUE when url is http or https on a host ending in domainSuffix and its
     // path begins with "/" + pathPrefix, with no tricks that could lead elsewhere.
     static BOOL CheckDownloadURL(const char* url, const char* domainSuffix, const char* pathPrefix);
 

@@ -27,7 +27,8 @@ TEST_F(ParamDocumentTest, ReadsAFullDocument)
         "<SOURCE>https://down.zelto.com/some/page.html?q=1#top</SOURCE>"
         "<FORCEDELETE>0</FORCEDELETE><SHOWDLG>0</SHOWDLG></PARAM>"));
     EXPECT_EQ("zeltosetup", m.GetMode());
-    EXPECT_EQ(kCatalogue, m.GetSourceURL()) << "plain http on the SOURCE host; its path and query dropped";
+    EXPECT_EQ("https://down.zelto.com/zelto/zeltosetup/Repository/zeltosetup/zeltosetup.xml", m.GetSourceURL())
+        << "an https SOURCE keeps the catalogue on TLS; its path and query dropped";
     EXPECT_EQ(0, m.GetForceDelete());
     EXPECT_EQ(0, m.GetShowDlg());
     EXPECT_EQ("\xC4\xAB\xC6\xE4", m.GetServiceName()) << "code page 949 bytes kept as they are";
