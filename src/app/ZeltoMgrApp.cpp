@@ -1,6 +1,7 @@
 #include "app/ZeltoMgrApp.h"
 
 #include "base/RunOutcome.h"
+#include "base/SystemLibrary.h"
 #include "catalogue/UpdateInfoMgr.h"
 
 #include <commctrl.h>
@@ -12,8 +13,8 @@ BOOL CZeltoMgrApp::InitInstance()
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
     ::InitCommonControlsEx(&controls);
     // Either library may be missing; nothing is reported.
-    m_hRichEd32.reset(::LoadLibraryA("RichEd32.dll"));
-    m_hRichEd20.reset(::LoadLibraryA("RichEd20.dll"));
+    m_hRichEd32.reset(LoadSystemLibrary("RichEd32.dll"));
+    m_hRichEd20.reset(LoadSystemLibrary("RichEd20.dll"));
 
     m_pMainWnd = std::make_unique<CMainFrame>();
     if (m_pMainWnd->GetSafeHwnd()) ::UpdateWindow(m_pMainWnd->GetSafeHwnd());

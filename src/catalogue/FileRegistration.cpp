@@ -33,13 +33,13 @@ int BrowserVersion()
 
 }  // namespace
 
-BOOL RegisterServer(const CUpdateInfo& file)
+BOOL RegisterServer(const CUpdateInfo& file, bool deleteOnFailure)
 {
     if (!file.m_bRegister) return TRUE;
     const char* dest = file.m_szDestFileName.c_str();
     if (CUtil::RegisterServer(dest) != 1) {
         WriteLog(1, "[RegisterServer] RegisterServer(%s) Failed", dest);
-        ::DeleteFileA(dest);
+        if (deleteOnFailure) ::DeleteFileA(dest);
         return FALSE;
     }
     WriteLog(2, "[RegisterServer] RegisterServer(%s) Success", dest);

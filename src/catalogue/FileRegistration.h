@@ -5,7 +5,9 @@
 
 #include "catalogue/UpdateInfo.h"
 
-BOOL RegisterServer(const CUpdateInfo& file);     // deletes the file when registration fails
+// With deleteOnFailure, a file whose registration fails is deleted (a file
+// just placed); without, it stays (a present file, before anyone agreed).
+BOOL RegisterServer(const CUpdateInfo& file, bool deleteOnFailure = true);
 BOOL UnregisterServer(const CUpdateInfo& file);
 // The browser's permission keys of a registered file, by browser version.
 void RegisterPermissionKeys(const CUpdateInfo& file);

@@ -73,9 +73,13 @@ BOOL IsUpdateNeeded(CUpdateInfo& file)
         WriteLog(2, "[CreateUpdateList] File do not exist (%s)", file.m_szDestFileName.c_str());
         return 1;
     }
-    // A present file marked REGISTER is registered again; when that fails
-    // the file was deleted, so it is absent: install.
-    if (!RegisterServer(file)) return 1;
+    // A present file marked REGISTER is registered again; when that fails it
+    // is installed again. Nothing is deleted here: the user has not agreed
+    // to anything yet, and may cancel.
+    if (!RegisterServer(file, false)) {
+        WriteLog(1, "[CreateUpdateList] %s does not register: installed again", file.m_szDestFileName.c_str());
+        return 1;
+    }
 
     BOOL r = CheckUpdate(file, found, file.m_szDestFileName);
     // Verifying: a file that looks current but whose bytes are not the

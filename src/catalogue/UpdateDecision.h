@@ -7,7 +7,8 @@
 #include <string>
 
 // 1 when the file must be installed. Re-registers a present file marked
-// REGISTER; uses a current staged copy (downloaded flag) and deletes a stale one.
+// REGISTER (one that fails is installed again, never deleted); uses a
+// current staged copy (downloaded flag) and deletes a stale one.
 BOOL IsUpdateNeeded(CUpdateInfo& file);
 
 // 1 when the searched file differs from the catalogue's size, time (to the

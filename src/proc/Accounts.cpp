@@ -1,6 +1,7 @@
 #include "proc/Accounts.h"
 
 #include "base/Handles.h"
+#include "base/SystemLibrary.h"
 
 #include <wtsapi32.h>
 
@@ -46,7 +47,7 @@ BOOL GetProcessAccountName(HANDLE process, std::string& out, BOOL withDomain)
 
 BOOL GetSessionUserName(std::string& out)
 {
-    zelto::ScopedModule kernel(::LoadLibraryA("Kernel32.dll")), wts(::LoadLibraryA("WtsApi32.dll"));
+    zelto::ScopedModule kernel(LoadSystemLibrary("Kernel32.dll")), wts(LoadSystemLibrary("WtsApi32.dll"));
     if (!kernel || !wts) return FALSE;
     auto toSession = reinterpret_cast<BOOL(WINAPI*)(DWORD, DWORD*)>(
         reinterpret_cast<void*>(::GetProcAddress(kernel.get(), "ProcessIdToSessionId")));

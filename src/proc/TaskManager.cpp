@@ -1,5 +1,6 @@
 #include "proc/TaskManager.h"
 
+#include "base/SystemLibrary.h"
 #include "proc/Accounts.h"
 
 #include <algorithm>
@@ -19,7 +20,7 @@ bool Resolve(HMODULE module, const char* name, T& target)
 
 BOOL CPsapiHandler::Resolve()
 {
-    if (!m_hPsapi) m_hPsapi.reset(::LoadLibraryA("PSAPI.DLL"));
+    if (!m_hPsapi) m_hPsapi.reset(LoadSystemLibrary("PSAPI.DLL"));
     if (!m_hPsapi) return FALSE;
     bool ok = ::Resolve(m_hPsapi.get(), "EnumProcesses", m_pEnumProcesses);
     ok = ::Resolve(m_hPsapi.get(), "EnumProcessModules", m_pEnumProcessModules) && ok;
@@ -79,7 +80,7 @@ BOOL CPsapiHandler::PopulateModules(CExeModuleInstance* entry)
 
 BOOL CToolhelpHandler::Resolve()
 {
-    zelto::ScopedModule kernel(::LoadLibraryA("KERNEL32.DLL"));
+    zelto::ScopedModule kernel(LoadSystemLibrary("KERNEL32.DLL"));
     if (!kernel) return FALSE;
     bool ok = ::Resolve(kernel.get(), "CreateToolhelp32Snapshot", m_pCreateSnapshot);
     ok = ::Resolve(kernel.get(), "Process32First", m_pProcessFirst) && ok;
@@ -123,11 +124,11 @@ BOOL CToolhelpHandler::PopulateModules(CExeModuleInstance* entry)
 
 CTaskManager::CTaskManager() : m_pProcesses(std::make_unique<CRunningProcesses>())
 {
-    if (zelto::ScopedModule psapi(::LoadLibraryA("PSAPI.DLL")); psapi) {
+    if (zelto::ScopedModule psapi(LoadSystemLibrary("PSAPI.DLL")); psapi) {
         m_pLibHandler = std::make_unique<CPsapiHandler>(m_pProcesses.get());
         return;
     }
-    zelto::ScopedModule kernel(::LoadLibraryA("KERNEL32.DLL"));
+    zelto::ScopedModule kernel(LoadSystemLibrary("KERNEL32.DLL"));
     if (kernel && ::GetProcAddress(kernel.get(), "CreateToolhelp32Snapshot"))
         m_pLibHandler = std::make_unique<CToolhelpHandler>(m_pProcesses.get());
 }

@@ -44,9 +44,12 @@ BOOL CUtil::UnregisterServer(const char* path)
 BOOL CUtil::GetInprocServerPath(const char* classId, char* buffer, DWORD size)
 {
     if (!classId || !buffer || size == 0) return FALSE;
-    std::string path = std::string("CLSID\\{") + classId + "}\\InprocServer32";
+    // The machine's classes only: the merged view would take the user's own
+    // HKCU\Software\Classes first, and the elevated program would then
+    // unregister and delete whatever library a user named there.
+    std::string path = std::string("Software\\Classes\\CLSID\\{") + classId + "}\\InprocServer32";
     CRegKey key;
-    if (key.Open(HKEY_CLASSES_ROOT, path.c_str(), ZELTO_KEY_WRITE) != ERROR_SUCCESS) return FALSE;
+    if (key.Open(HKEY_LOCAL_MACHINE, path.c_str(), ZELTO_KEY_READ) != ERROR_SUCCESS) return FALSE;
     DWORD bytes = size;
     return key.QueryStringValue(nullptr, buffer, &bytes) == ERROR_SUCCESS;
 }

@@ -1,8 +1,9 @@
 #include "uninstall/ControlCache.h"
 
 #include "base/Log.h"
+#include "base/SystemLibrary.h"
 
-CControlCache::CControlCache() : m_hLibrary(::LoadLibraryA("OCCACHE.DLL"))
+CControlCache::CControlCache() : m_hLibrary(LoadSystemLibrary("OCCACHE.DLL"))
 {
     if (!m_hLibrary) {
         WriteLog(2, "OCCACHE.DLL hMod == NULL");

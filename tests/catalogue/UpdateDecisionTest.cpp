@@ -142,6 +142,17 @@ TEST_F(UpdateDecisionTest, PresentRegisteredFileIsRegisteredAgain)
     CUtil::UnregisterServer(m_file.m_szDestFileName.c_str());
 }
 
+TEST_F(UpdateDecisionTest, APresentFileThatNoLongerRegistersIsKept)
+{
+    // Read before anyone agreed to anything: the file is installed again,
+    // never deleted (the user may still cancel).
+    ASSERT_TRUE(::CopyFileA(testutil::Component("bad\\ZeltoBadReg.dll").c_str(), m_file.m_szDestFileName.c_str(),
+                            FALSE));
+    m_file.m_bRegister = 1;
+    EXPECT_EQ(1, IsUpdateNeeded(m_file));
+    EXPECT_TRUE(testutil::FileExists(m_file.m_szDestFileName));
+}
+
 TEST(CompanionVersion, FromTheDownloadedCodeStore)
 {
     const std::string units = std::string("SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\") +

@@ -1,0 +1,13 @@
+// Loading the system's own libraries by their full path, never by a bare
+// name that the program's folder or the current folder could answer.
+#pragma once
+
+#include <windows.h>
+
+// From now on, libraries loaded by name come from the system folder only
+// (where the system offers SetDefaultDllDirectories), and the current
+// folder is never searched. Called first thing at start.
+void RestrictLibrarySearch();
+
+// name (a file name, "RichEd20.dll") from the system folder; null on failure.
+HMODULE LoadSystemLibrary(const char* name);
