@@ -10,8 +10,8 @@ by their Host header. Several --root folders are searched in order.
 
 Every request is appended as one JSON line to <state>/requests.jsonl:
 time, method, url (absolute, without a default port), host, path, user_agent,
-referer; and when a body ends, how many of its bytes went out, to
-<state>/sent.jsonl: url, sent.
+referer; and when a body ends, how many of its bytes went out and when, to
+<state>/sent.jsonl: url, sent, time.
 
 Fault injection, per URL, from <state>/rules.json (read again for every
 request), so the production URLs stay untouched. Keys are "host/path" (no
@@ -297,7 +297,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def record_sent(self, host, port, path, query):
         """How many bytes of the body went out (into the socket) before it ended."""
         netloc = host if port in (None, self.default_port) else "%s:%d" % (host, port)
-        entry = {"url": self.scheme + "://" + netloc + path + ("?" + query if query else ""), "sent": self.sent}
+        entry = {"url": self.scheme + "://" + netloc + path + ("?" + query if query else ""), "sent": self.sent,
+                 "time": time.time()}
         with self.server.log_lock:
             with open(os.path.join(os.path.dirname(self.server.log_path), "sent.jsonl"), "a", encoding="utf-8") as f:
                 f.write(json.dumps(entry) + "\n")

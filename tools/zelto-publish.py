@@ -35,8 +35,14 @@ KNOWN = {
     "ZELTOOMBRIX", "UPDATELIST", "UPDATEITEM", "MODE", "DESCRIPTION", "LOG", "PUBLISHER", "FILE", "ADDREG",
     "DELREG", "SOURCE", "SOURCE_WIN9X", "DEST", "VERSION", "FILESIZE", "FILETIME", "REGISTER", "DELETEREGCLASS",
     "DELETEREGKEY", "REBOOT", "EXECUTE", "PARAM", "SHAREDDLL", "RUNFILE", "RUNSOURCE", "RUNDEST", "RUNPARAM",
-    "RUNVERSION", "CLASSID", "MAINFILE", "SHA256", "RUNSHA256", "ROOT", "KEY", "VALUE_NAME", "VALUE",
+    "RUNVERSION", "CLASSID", "MAINFILE", "SHA256", "RUNSHA256", "ROOT", "KEY", "VALUE_NAME", "VALUE", "ARCHIVESIZE",
 }
+
+
+def is_archive(name, url):
+    """The program's rule: NAME is unpacked from the download at url."""
+    url_ext = os.path.splitext(urllib.parse.urlsplit(url).path)[1].lower()
+    return url_ext == ".zip" and os.path.splitext(name)[1].lower() != url_ext
 
 
 class Problem(Exception):
@@ -195,6 +201,9 @@ def stamp(root, mode, out=sys.stdout):
                 raise Problem("%s: %s: %s is not under %s" % (path, name, source, root))
             data, when = installed_bytes(download, name, source)
             values = [("FILESIZE", str(len(data))), ("SHA256", sha256_of(download))]
+            if is_archive(name, source):
+                # The download's own size, so that the program asks nobody for it.
+                values.append(("ARCHIVESIZE", str(os.path.getsize(download))))
             version = version_of(data)
             if version:
                 values.append(("VERSION", version))
@@ -525,6 +534,10 @@ def check_download(root, where, name, block, source, errors):
     except (Problem, zipfile.BadZipFile) as e:
         errors.append("%s: %s: %s" % (where, name, e))
         return
+    archive_size = child_text(block, "ARCHIVESIZE")
+    if archive_size is not None and archive_size != str(os.path.getsize(download)):
+        errors.append("%s: %s: ARCHIVESIZE %s, the archive has %d bytes" % (where, name, archive_size,
+                                                                         os.path.getsize(download)))
     size = child_text(block, "FILESIZE")
     if size is not None and size != str(len(data)):
         errors.append("%s: %s: FILESIZE %s, the file has %d bytes" % (where, name, size, len(data)))

@@ -12,6 +12,12 @@
 // (before any query) ends in ".zip" and the name has another extension.
 bool IsArchiveDownload(const std::string& name, const std::string& url);
 
+class CUpdateInfo;
+// The size of file's download as the catalogue states it (FILESIZE for a
+// plain file, ARCHIVESIZE for one unpacked from a ZIP download); 0 when it
+// states none.
+DWORD StatedDownloadSize(const CUpdateInfo& file);
+
 class CUpdateInfo {
 public:
     CUpdateInfo() = default;
@@ -37,6 +43,7 @@ public:
     DWORD m_dwVersionMS = 0;         // catalogue version: (first << 16) | second
     DWORD m_dwVersionLS = 0;         //                    (third << 16) | fourth
     DWORD m_dwFileSize = 0;          // expected size; 0 = do not compare
+    DWORD m_dwArchiveSize = 0;       // ARCHIVESIZE: the ZIP download's size; 0 = not stated
     DWORD m_dwDownloadSize = 0;      // announced size of the download; 0 when already staged
     int m_bRegister = 0;             // register as a COM server
     int m_bReboot = 0;               // placing it requires a restart

@@ -47,6 +47,11 @@ bool IsArchiveDownload(const std::string& name, const std::string& url)
     return lstrcmpiA(nameExt.c_str(), urlExt.c_str()) != 0 && lstrcmpiA(urlExt.c_str(), ".zip") == 0;
 }
 
+DWORD StatedDownloadSize(const CUpdateInfo& file)
+{
+    return IsArchiveDownload(file.m_szName, file.m_szSource) ? file.m_dwArchiveSize : file.m_dwFileSize;
+}
+
 BOOL IsModeMatch(const pugi::xml_node& item, const char* mode)
 {
     for (pugi::xml_node child = item.child("MODE"); child; child = child.next_sibling("MODE")) {
@@ -131,6 +136,8 @@ BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)
     }
     m_dwFileSize = ChildText(element, "FILESIZE", text) ? static_cast<DWORD>(Integer(text)) : 0;
     WriteLog(2, "[GetUpdateInfo] FileSize = %d (FileName = %s)", m_dwFileSize, name);
+    // The size of the archive a file is unpacked from (FILESIZE is the file's).
+    m_dwArchiveSize = ChildText(element, "ARCHIVESIZE", text) ? static_cast<DWORD>(Integer(text)) : 0;
     m_ftFileTime = 0;
     if (ChildText(element, "FILETIME", text)) {
         m_ftFileTime = catalogue::TimeList(text);

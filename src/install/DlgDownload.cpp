@@ -8,6 +8,7 @@
 #include "base/RunOutcome.h"
 #include "base/Strings.h"
 #include "catalogue/UpdateInfoMgr.h"
+#include "install/DownloadWorker.h"
 #include "install/ItemInstallation.h"
 #include "install/Placement.h"
 #include "install/Staging.h"
@@ -189,20 +190,20 @@ BOOL CDlgDownload::DownloadInstallFiles()
         ::PostMessageA(m_hWnd, UM_DOWNLOAD_COMPLETE, TRUE, 0);
         return FALSE;
     }
-    zelto::ScopedInternet internet = zelto::OpenInternetLogged("[DownloadInstallFiles] InternetOpen Failed, Error Code = %d");
-    if (!internet) {
-        ::PostMessageA(m_hWnd, UM_DOWNLOAD_COMPLETE, TRUE, 0);
-        return FALSE;
-    }
     auto& items = CUpdateInfoMgr::GetInstance()->Items();
     DWORD total = 0;
-    for (auto& item : items) total += GetItemDownloadSize(*item, internet.get());
+    {
+        zelto::ScopedInternet internet =
+            zelto::OpenInternetLogged("[DownloadInstallFiles] InternetOpen Failed, Error Code = %d");
+        if (!internet) {
+            ::PostMessageA(m_hWnd, UM_DOWNLOAD_COMPLETE, TRUE, 0);
+            return FALSE;
+        }
+        total = PrepareDownloadSizes(items, internet.get());
+    }
     ::SendMessageA(m_hWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_TOTAL, static_cast<LPARAM>(total));
 
-    BOOL failed = FALSE;
-    for (auto& item : items)
-        if (!::DownloadInstallFiles(*item, internet.get(), m_hWnd, m_hCancelEvent.get())) failed = TRUE;
-    internet.reset();
+    const BOOL failed = !DownloadAllFiles(items, m_hWnd, m_hCancelEvent.get());
     ::PostMessageA(m_hWnd, UM_DOWNLOAD_COMPLETE, failed, 0);
     return !failed;
 }

@@ -70,10 +70,8 @@ bool IsArchiveDownload(const CUpdateInfo& file)
 
 ULONGLONG DownloadBound(const CUpdateInfo& file)
 {
-    // FILESIZE is the size of the file as placed: the download itself unless
-    // it is an archive the file is unpacked from.
-    if (file.m_dwFileSize == 0 || IsArchiveDownload(file)) return CHttpUtil::kMaxDownloadBytes;
-    return file.m_dwFileSize;
+    const DWORD stated = StatedDownloadSize(file);
+    return stated ? stated : CHttpUtil::kMaxDownloadBytes;
 }
 
 DWORD GetFileDownloadSize(CUpdateInfo& file, HINTERNET internet)
@@ -87,22 +85,6 @@ DWORD GetItemDownloadSize(CUpdateSet& item, HINTERNET internet)
     DWORD total = 0;
     for (auto& file : item.m_arrUpdateFile) total += GetFileDownloadSize(*file, internet);
     return total;
-}
-
-BOOL DownloadInstallFiles(CUpdateSet& item, HINTERNET internet, HWND progressWnd, HANDLE cancelEvent)
-{
-    WriteLog(2, "CUpdateSet::DownloadInstallFiles");
-    if (item.m_arrUpdateFile.empty()) {
-        WriteLog(2, "[DownloadInstallFiles] m_arrUpdateFile.GetSize() == 0");
-        return TRUE;
-    }
-    BOOL all = TRUE;
-    WPARAM count = 0;
-    for (auto& file : item.m_arrUpdateFile) {
-        if (!DownloadInstallFiles(*file, internet, progressWnd, cancelEvent)) all = FALSE;
-        ::SendMessageA(progressWnd, UM_FILE_DOWNLOADED, ++count, static_cast<LPARAM>(item.m_arrUpdateFile.size()));
-    }
-    return all;
 }
 
 BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWnd, HANDLE cancelEvent)

@@ -10,7 +10,7 @@
 
 // Messages between the download worker and the install progress dialog
 // (UM_DOWNLOAD_PROGRESS is the HTTP client's).
-constexpr UINT UM_FILE_DOWNLOADED = WM_USER + 106;    // wParam files done, lParam the item's file count
+constexpr UINT UM_FILE_DOWNLOADED = WM_USER + 106;    // one more file is staged (or failed)
 constexpr UINT UM_DOWNLOAD_COMPLETE = WM_USER + 107;  // wParam TRUE when an item failed
 constexpr UINT UM_SETUP_COMPLETE = WM_USER + 108;
 constexpr UINT UM_EXTRACT_PROGRESS = WM_USER + 109;   // wParam 1 name / 2 percent; a negative answer aborts
@@ -26,13 +26,15 @@ std::string StagedPath(const CUpdateInfo& file);
 // True when the file is unpacked from a ZIP download (SOURCE ends in ".zip",
 // NAME has another extension).
 bool IsArchiveDownload(const CUpdateInfo& file);
-// The most bytes the file's download may bring: its FILESIZE for a plain
-// file that states one, else the ceiling of every download.
+// The most bytes the file's download may bring: the size the catalogue
+// states for it (FILESIZE, or ARCHIVESIZE for an archive), else the ceiling
+// of every download.
 ULONGLONG DownloadBound(const CUpdateInfo& file);
 
 DWORD GetItemDownloadSize(CUpdateSet& item, HINTERNET internet);
 DWORD GetFileDownloadSize(CUpdateInfo& file, HINTERNET internet);
-BOOL DownloadInstallFiles(CUpdateSet& item, HINTERNET internet, HWND progressWnd, HANDLE cancelEvent);
+// Fetches one file into the staging folder (unless it is staged already) and
+// unpacks it when it comes in an archive; TRUE when it is staged.
 BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWnd, HANDLE cancelEvent);
 
 // Extracts the whole archive into the staging folder; TRUE when every entry was.

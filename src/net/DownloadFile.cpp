@@ -67,7 +67,9 @@ private:
 
 // One try at a transfer, and what its failure means for another try.
 struct Attempt {
-    enum Kind { Ok, Transient, Permanent, Cancelled } kind = Permanent;
+    // CacheMismatch: other bytes than the hash, from a request a cache may
+    // have answered: worth one request past every cache.
+    enum Kind { Ok, Transient, Permanent, Cancelled, CacheMismatch } kind = Permanent;
     const char* reason = "";
     bool rangesAccepted = false;   // the server said "Accept-Ranges: bytes"
 };
@@ -109,14 +111,16 @@ bool HashExisting(HANDLE file, DWORD bytes, CSha256& hash)
 // written: the bytes the file holds afterwards; reported: the bytes posted
 // to progressWnd for this file so far (kept up to date).
 Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url, HWND progressWnd, HANDLE cancelEvent,
-                     const char* sha256, ULONGLONG maxBytes, DWORD resumeFrom, DWORD& written, LONG& reported)
+                     const char* sha256, ULONGLONG maxBytes, bool cacheable, DWORD resumeFrom, DWORD& written,
+                     LONG& reported)
 {
     Attempt attempt;
     written = 0;
     std::string range;
     if (resumeFrom) range = "Range: bytes=" + std::to_string(resumeFrom) + "-";
     zelto::ScopedInternet request = zelto::OpenUrlLogged(internet, url, range.empty() ? nullptr : range.c_str(),
-                                                         "[DownloadFile] InternetOpenUrl(%s) Failed (Error Code = %d)");
+                                                         "[DownloadFile] InternetOpenUrl(%s) Failed (Error Code = %d)",
+                                                         cacheable);
     if (!request) {
         const DWORD error = LastError.dwSysError;
         if (RefusedOverTls(url, error)) return attempt;
@@ -155,8 +159,7 @@ Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url,
                              lstrcmpiA(accept, "bytes") == 0;
 
     zelto::ScopedFile file(::CreateFileA(localPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                         resumed ? OPEN_EXISTING : CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+                                         resumed ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         DWORD error = ::GetLastError();
         RecordLastError(ERR_LOCAL_FILE, error);
@@ -255,6 +258,12 @@ Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url,
         reported += static_cast<LONG>(unreported);
     }
     request.reset();
+    // Written without a disk round trip per piece; a whole file is on the
+    // disk before anyone relies on it.
+    const bool whole = !writeFailed && !tooLarge && !stalled && !cancelled && !readFailed &&
+                       (fileSize == 0 || fileSize == received);
+    if (whole && !::FlushFileBuffers(file.get()))
+        WriteLog(1, "[DownloadFile] FlushFileBuffers(%s) Failed, Error Code = %d", localPath, ::GetLastError());
     file.reset();
     written = received;
 
@@ -293,6 +302,7 @@ Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url,
             RecordLastError(ERR_HASH_MISMATCH, 0);
             WriteLog(1, "[DownloadFile] SHA256 mismatch (%s): received %s, catalogue %s", url,
                      got.empty() ? "(none)" : got.c_str(), sha256);
+            attempt.kind = cacheable ? Attempt::CacheMismatch : Attempt::Permanent;
             return attempt;
         }
     }
@@ -316,13 +326,25 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
     // ranges and the file's hash can vouch for the joined bytes.
     const DWORD waits[] = {1000, 3000};
     const bool hashed = sha256 && sha256[0];
+    // A file whose hash is known may come from a cache on the way; when the
+    // cache's copy is not the published one, it is asked once more from the
+    // server itself.
+    bool cacheable = hashed;
     DWORD resumeFrom = 0;
     LONG reported = 0;
     for (int tries = 0;; ++tries) {
         DWORD written = 0;
-        const Attempt attempt =
-            TransferOnce(internet, localPath, url, progressWnd, cancelEvent, sha256, maxBytes, resumeFrom, written, reported);
+        const Attempt attempt = TransferOnce(internet, localPath, url, progressWnd, cancelEvent, sha256, maxBytes,
+                                             cacheable, resumeFrom, written, reported);
         if (attempt.kind == Attempt::Ok) return TRUE;
+        if (attempt.kind == Attempt::CacheMismatch) {
+            WriteLog(1, "[DownloadFile] %s: asked again past every cache", url);
+            cacheable = false;
+            resumeFrom = 0;
+            ::DeleteFileA(localPath);
+            --tries;
+            continue;
+        }
         if (attempt.kind != Attempt::Transient || tries == 2) break;
         WriteLog(1, "[DownloadFile] %s: try %d failed (%s); trying again in %u s", url, tries + 1, attempt.reason,
                  static_cast<unsigned>(waits[tries] / 1000));

@@ -33,19 +33,22 @@ ScopedInternet OpenInternetLogged(const char* logFormat)
     return internet;
 }
 
-ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers)
+ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers, bool cacheable)
 {
-    // Every request is answered by the server: no proxy or cache on the way
-    // may hand out an old catalogue or file.
-    std::string all = ZELTO_FRESH_HEADERS;
+    // A request is answered by the server itself, so that no proxy or cache
+    // on the way hands out an old catalogue or file; only a file whose hash
+    // the catalogue gives may come from a cache (its bytes are checked).
+    std::string all = cacheable ? "" : ZELTO_FRESH_HEADERS;
     if (headers && headers[0]) all += std::string(headers) + "\r\n";
-    return ScopedInternet(::InternetOpenUrlA(internet, url, all.c_str(), static_cast<DWORD>(all.size()),
-                                             ZELTO_FRESH_FLAGS, 0));
+    return ScopedInternet(::InternetOpenUrlA(internet, url, all.empty() ? nullptr : all.c_str(),
+                                             static_cast<DWORD>(all.size()),
+                                             cacheable ? ZELTO_CACHEABLE_FLAGS : ZELTO_FRESH_FLAGS, 0));
 }
 
-ScopedInternet OpenUrlLogged(HINTERNET internet, const char* url, const char* headers, const char* logFormat)
+ScopedInternet OpenUrlLogged(HINTERNET internet, const char* url, const char* headers, const char* logFormat,
+                             bool cacheable)
 {
-    ScopedInternet request = OpenUrl(internet, url, headers);
+    ScopedInternet request = OpenUrl(internet, url, headers, cacheable);
     if (!request) {
         DWORD error = ::GetLastError();
         RecordLastError(ERR_OPEN_URL, error);

@@ -16,7 +16,10 @@ constexpr DWORD kNetworkTimeoutMs = 30000;
 ScopedInternet OpenInternet();
 // Opens an Internet handle; on failure records 1002 and logs logFormat (system error).
 ScopedInternet OpenInternetLogged(const char* logFormat);
-ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers = nullptr);
+// Opens url past every cache (ZELTO_FRESH_FLAGS and headers), or, when
+// cacheable (a file whose hash is known), as an ordinary request that a proxy
+// or content network may answer.
+ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers = nullptr, bool cacheable = false);
 // The numeric value of an HTTP query (status, content length), 0 when absent.
 DWORD QueryNumber(HINTERNET request, DWORD query);
 // True when url says https (in any case).
@@ -31,7 +34,8 @@ const char* CertificateErrorText(DWORD error);
 // none was announced.
 bool QueryContentLength(HINTERNET request, ULONGLONG& length);
 // Opens url; on failure records 1003 and logs logFormat (url, system error).
-ScopedInternet OpenUrlLogged(HINTERNET internet, const char* url, const char* headers, const char* logFormat);
+ScopedInternet OpenUrlLogged(HINTERNET internet, const char* url, const char* headers, const char* logFormat,
+                             bool cacheable = false);
 // TRUE when the status is 200; otherwise records 1005 and logs logFormat (url, status).
 bool IsStatusOk(HINTERNET request, const char* url, const char* logFormat);
 // The URL a request ended at, after the redirects WinINet followed itself.

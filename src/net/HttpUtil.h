@@ -16,6 +16,10 @@ constexpr const char* ZELTO_AGENT = "ZeltoOmbrix/1.0.1.31";
 // no-cache pragma, with the request headers of ZELTO_FRESH_HEADERS).
 constexpr DWORD ZELTO_FRESH_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
 constexpr const char* ZELTO_FRESH_HEADERS = "Cache-Control: no-cache\r\nPragma: no-cache\r\n";
+// A component file whose SHA-256 the catalogue gives is immutable and
+// verified: any cache may answer it. WinINet's own cache is never filled (no
+// second copy of every component on the user's disk), so it has none to give.
+constexpr DWORD ZELTO_CACHEABLE_FLAGS = INTERNET_FLAG_NO_CACHE_WRITE;
 
 // The download progress message: wParam 3, lParam the bytes of one chunk.
 constexpr UINT UM_DOWNLOAD_PROGRESS = WM_USER + 102;

@@ -1,7 +1,8 @@
 """Behind a caching proxy the user still sees what was published: a real squid
 (Debian's, on a free loopback port with a private configuration) in front of
 the content server caches everything for an hour, as CDNs do; a newly
-published catalogue and file must still reach the program."""
+published catalogue and file must still reach the program, while verified
+component files may come from it."""
 import os
 import shutil
 import socket
@@ -10,6 +11,7 @@ import tempfile
 import time
 
 import test_install_faults as f
+import test_signed as signed
 import zelto_e2e as z
 
 SQUID = "/usr/sbin/squid"
@@ -83,6 +85,33 @@ class ProxyCache(f.FaultScenario):
             self.assertTrue(placed.read() == published.read(), "the newly published version is installed")
         with open(os.path.join(self.folder, "access.log")) as log:
             self.assertIn("Repository/cached/cached.xml", log.read(), "the requests went through squid")
+
+    def test_verified_components_come_from_the_cache_the_catalogue_never(self):
+        # Two desktops behind one company proxy install the same signed
+        # components: the second one's component requests end at the proxy.
+        signed.serve()
+        z.reg("delete", signed.ADDREG_KEY, "/f")
+        proxy = {"ZELTO_PROXY": "http://127.0.0.1:%d" % self.port}
+        try:
+            first = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1], timeout=90, exe=signed.SIGNED_EXE, env=proxy)
+            self.assertEqual(100, first.status_codes()[-1], first.lines)
+            components = [u for u in z.requested_urls("GET") if "/components/" in u]
+            self.assertEqual(2, len(components), components)
+
+            z.reset_installation()
+            z.clear_requests()
+            second = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1], timeout=90, exe=signed.SIGNED_EXE, env=proxy)
+            self.assertEqual(100, second.status_codes()[-1], second.lines)
+            self.assertTrue(f.installed("ZeltoTestCtl.dll") and f.installed("ZeltoTestCtl2.dll"))
+            origin = z.requested_urls()
+            self.assertEqual([], [u for u in origin if "/components/" in u], "the proxy answered the components")
+            catalogue = "http://down.zelto.com/zelto/zeltosetup/Repository/zeltosetup/zeltosetup.xml"
+            self.assertIn(catalogue, origin, "the catalogue still came from the content server")
+            self.assertIn(catalogue + ".sig", origin)
+        finally:
+            signed.Signed.tearDown(self)
+            z.reg("delete", signed.ADDREG_KEY, "/f")
+            z.reg("delete", r"HKLM\Software\QRV Corporation\ZeltoSetup\CatalogueSerials", "/f")
 
 
 if __name__ == "__main__":

@@ -83,6 +83,9 @@ class Tool(unittest.TestCase):
         self.assertIn("<FILESIZE>3000</FILESIZE>", text)
         self.assertIn("<VERSION>1,2,3,4</VERSION>", text)
         self.assertIn("<FILESIZE>5000</FILESIZE>", text, "a ZIP-delivered file: the unpacked file's size")
+        self.assertIn("<ARCHIVESIZE>%d</ARCHIVESIZE>" % os.path.getsize(os.path.join(self.root, REPO, "c", "b.zip")),
+                      text, "and the archive's own")
+        self.assertEqual(1, text.count("<ARCHIVESIZE>"), "only where the download is an archive")
         self.assertIn("<VERSION>2,0,0,1</VERSION>", text)
         self.assertIn("<FILETIME>2020,1,2,3,4,5</FILETIME>", text, "an operator's time stays")
         self.assertIn("<SHA256>" + publish.sha256_of(os.path.join(self.root, REPO, "c", "b.zip")) + "</SHA256>", text,

@@ -1,0 +1,134 @@
+#include "install/DownloadWorker.h"
+
+#include "base/Handles.h"
+#include "base/LastError.h"
+#include "base/Log.h"
+#include "install/Staging.h"
+#include "net/HttpRequest.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// Files that land on the same staged name are fetched one after the other
+// by one transfer, in catalogue order, as they always were.
+std::vector<std::vector<CUpdateInfo*>> StagingGroups(UpdateItems& items)
+{
+    std::vector<std::vector<CUpdateInfo*>> groups;
+    std::vector<std::string> names;
+    for (auto& item : items) {
+        for (auto& file : item->m_arrUpdateFile) {
+            if (file->m_bDownloaded) continue;
+            const std::string staged = StagedPath(*file);
+            size_t at = 0;
+            while (at < names.size() && lstrcmpiA(names[at].c_str(), staged.c_str()) != 0) ++at;
+            if (at == names.size()) {
+                names.push_back(staged);
+                groups.emplace_back();
+            }
+            groups[at].push_back(file.get());
+        }
+    }
+    return groups;
+}
+
+// What the transfers share: the next group to take, the stop signal, and the
+// first failure's LastError (the others only stopped because of it).
+struct SharedRun {
+    std::vector<std::vector<CUpdateInfo*>> groups;
+    std::atomic<size_t> next{0};
+    zelto::ScopedKernelHandle stop{::CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    std::mutex lock;
+    bool failed = false;
+    LastErrorPair firstError = {0, 0};
+    HWND progressWnd = nullptr;
+};
+
+DWORD WINAPI Transfers(void* parameter)
+{
+    SharedRun& run = *static_cast<SharedRun*>(parameter);
+    zelto::ScopedInternet internet = zelto::OpenInternetLogged("[DownloadInstallFiles] InternetOpen Failed, Error Code = %d");
+    for (;;) {
+        const size_t index = run.next++;
+        if (index >= run.groups.size() || ::WaitForSingleObject(run.stop.get(), 0) == WAIT_OBJECT_0) break;
+        for (CUpdateInfo* file : run.groups[index]) {
+            const bool ok = internet && DownloadInstallFiles(*file, internet.get(), run.progressWnd, run.stop.get());
+            if (!ok) {
+                std::lock_guard<std::mutex> guard(run.lock);
+                // A transfer stopped by another's failure is no failure of its own.
+                if (!run.failed && ::WaitForSingleObject(run.stop.get(), 0) != WAIT_OBJECT_0) run.firstError = LastError;
+                run.failed = true;
+                ::SetEvent(run.stop.get());
+            }
+            ::SendMessageA(run.progressWnd, UM_FILE_DOWNLOADED, 0, 0);
+            if (!ok) break;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+DWORD PrepareDownloadSizes(UpdateItems& items, HINTERNET internet)
+{
+    bool allStated = true;
+    for (auto& item : items)
+        for (auto& file : item->m_arrUpdateFile)
+            if (!file->m_bDownloaded && StatedDownloadSize(*file) == 0) allStated = false;
+    DWORD total = 0;
+    if (!allStated) {
+        for (auto& item : items) total += GetItemDownloadSize(*item, internet);
+        return total;
+    }
+    for (auto& item : items) {
+        for (auto& file : item->m_arrUpdateFile) {
+            file->m_dwDownloadSize = file->m_bDownloaded ? 0 : StatedDownloadSize(*file);
+            total += file->m_dwDownloadSize;
+        }
+    }
+    WriteLog(2, "[PrepareDownloadSizes] %u bytes, as the catalogue states them", static_cast<unsigned>(total));
+    return total;
+}
+
+BOOL DownloadAllFiles(UpdateItems& items, HWND progressWnd, HANDLE userCancel)
+{
+    SharedRun run;
+    run.groups = StagingGroups(items);
+    run.progressWnd = progressWnd;
+    // Files staged already count as done at once.
+    for (auto& item : items)
+        for (auto& file : item->m_arrUpdateFile)
+            if (file->m_bDownloaded) ::SendMessageA(progressWnd, UM_FILE_DOWNLOADED, 0, 0);
+    if (!run.stop) {
+        RecordLastError(ERR_LOCAL_FILE, ::GetLastError());
+        return FALSE;
+    }
+    const size_t count = std::min<size_t>(kParallelDownloads, run.groups.size());
+    std::vector<zelto::ScopedKernelHandle> transfers;
+    for (size_t i = 0; i < count; ++i) {
+        DWORD id = 0;
+        zelto::ScopedKernelHandle thread(::CreateThread(nullptr, 0, &Transfers, &run, 0, &id));
+        if (!thread) {
+            // Fewer transfers at once: the ones that started take every file.
+            WriteLog(1, "[DownloadAllFiles] CreateThread Failed, Error Code = %d", ::GetLastError());
+            break;
+        }
+        transfers.push_back(std::move(thread));
+    }
+    if (transfers.empty() && count > 0) {
+        RecordLastError(ERR_LOCAL_FILE, ::GetLastError());
+        return FALSE;
+    }
+    // The user's cancel or a close request stops every transfer; each ends
+    // within its read time-out at the latest, and all are waited for.
+    for (auto& thread : transfers) {
+        while (::WaitForSingleObject(thread.get(), 50) == WAIT_TIMEOUT) {
+            if (userCancel && ::WaitForSingleObject(userCancel, 0) == WAIT_OBJECT_0) ::SetEvent(run.stop.get());
+        }
+    }
+    if (run.failed && run.firstError.dwAppError) RecordLastError(run.firstError.dwAppError, run.firstError.dwSysError);
+    return !run.failed;
+}
