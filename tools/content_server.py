@@ -32,6 +32,8 @@ query) or "*/path"; values are objects with any of:
                        URL since the rules were written; later ones are
                        answered normally
   ranges: true         announce Accept-Ranges and answer "Range: bytes=N-" with 206
+  delay: MS            wait MS milliseconds before answering (HEAD and GET), as a
+                       server far away does
 and one global key:
   "_tls": NAME         the certificate https answers present (below)
 
@@ -224,6 +226,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         host, port, path, query = self.split_target()
         self.record(host, port, path, query)
         rule = dict(self.server.rules.lookup(host, path, self.scheme) or {})
+        if "delay" in rule:
+            time.sleep(int(rule["delay"]) / 1000.0)   # a far-away server: a round trip before each answer
         if "fail_first" in rule and send_body:
             with self.server.log_lock:
                 # Counted anew whenever the rules are written anew.
