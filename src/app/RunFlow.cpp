@@ -9,6 +9,7 @@
 #include "base/RunOutcome.h"
 #include "base/Strings.h"
 #include "catalogue/UpdateInfoMgr.h"
+#include "install/ItemInstallation.h"
 #include "sys/UserSettings.h"
 #include "ui/InstallNotificationDlg.h"
 #include "uninstall/ControlCache.h"
@@ -38,6 +39,7 @@ LRESULT CMainFrame::OnStart()
             ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
             return 0;
         }
+        RecoverInterruptedItems();
         if (IsQuietRun()) {
             RemoveEverythingQuietly();
             ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
@@ -66,6 +68,8 @@ LRESULT CMainFrame::OnStart()
         ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
         return 0;
     }
+    // What a run that was killed left half done is put back first.
+    RecoverInterruptedItems();
     manager->PostStatus(STATUS_INSTALL_BEGIN, reinterpret_cast<LPARAM>(m_hWnd));
     // On failure the message was shown and status 101 posted: a run without
     // its catalogue ends there.

@@ -86,6 +86,7 @@ BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int fo
     const std::string staged = CUtil::GetStagingFolder() + "\\" + file.m_szName;
     WriteLog(2, "[InstallProcess] MoveInstalleFiles(%s ->%s)", staged.c_str(), file.m_szDestFileName.c_str());
     Placement placement = Placement::Nothing;
+    if (rollback) rollback->Placing(file);
     BOOL placed = MoveInstallFiles(file, staged, forceDelete, restartFlag,
                                    rollback ? rollback->KeepOldAs(file) : std::string(), &placement);
     DWORD error = ::GetLastError();
@@ -118,10 +119,17 @@ BOOL RegistUninstaller(const CUpdateInfo& file, const std::string& itemName)
     const std::string itemKey = std::string(UNINSTALL_KEY) + "\\" + itemName;
     if (file.m_bMainFile == 1) CUtil::SetProfileString(hklm, itemKey.c_str(), nullptr, RecordName(file).c_str());
     const std::string fileKey = itemKey + "\\" + RecordName(file);
-    CUtil::SetProfileString(hklm, fileKey.c_str(), "FilePath", file.m_szDestFileName.c_str());
+    // Whole or inert: a removal acts on a file's record only when it has a
+    // FilePath, so that value goes first and comes back last, after the
+    // values that say how to remove the file. A kill in between leaves a
+    // record that names no file, never one that removes it the wrong way.
+    CRegKey record;
+    if (record.Open(hklm, fileKey.c_str()) == ERROR_SUCCESS) record.DeleteValue("FilePath");
     CUtil::SetProfileInteger(hklm, fileKey.c_str(), "Unregister", static_cast<DWORD>(file.m_bRegister));
     CUtil::SetProfileInteger(hklm, fileKey.c_str(), "SharedDll", static_cast<DWORD>(file.m_bSharedDll));
     if (!file.m_szClassId.empty()) CUtil::SetProfileString(hklm, fileKey.c_str(), "ClassID", file.m_szClassId.c_str());
+    CUtil::SetProfileString(hklm, fileKey.c_str(), "FilePath", file.m_szDestFileName.c_str());
+    if (record || record.Open(hklm, fileKey.c_str()) == ERROR_SUCCESS) ::RegFlushKey(record.get());
     return TRUE;
 }
 
@@ -134,6 +142,30 @@ BOOL UninstallFile(const CUpdateInfo& file)
     if (::DeleteFileA(dest)) return TRUE;
     WriteLog(1, "[UninstalllFile] DeleteFile(%s) Failed (ErrorCode = %d) ", dest, ::GetLastError());
     return FALSE;
+}
+
+void RecoverInterruptedItems()
+{
+    std::vector<std::string> items;
+    {
+        CRegKey journal;
+        if (journal.Open(HKEY_LOCAL_MACHINE, kJournalKey, KEY_READ) == ERROR_SUCCESS) {
+            char name[MAX_PATH];
+            for (DWORD i = 0;; ++i) {
+                DWORD size = sizeof(name);
+                if (::RegEnumKeyExA(journal.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                    break;
+                items.emplace_back(name, size);
+            }
+        }
+    }
+    for (const std::string& item : items) {
+        WriteLog(1, "[RecoverInterruptedItems] %s: a run ended while it was installing it; rolled back", item.c_str());
+        std::unique_ptr<CItemRollback> rollback = CItemRollback::FromJournal(UNINSTALL_KEY, item);
+        if (rollback) RollBack(*rollback);   // its end removes the copies and the journal entry
+        else DeleteKeyTree(HKEY_LOCAL_MACHINE, (std::string(kJournalKey) + "\\" + item).c_str());
+    }
+    CItemRollback::RemoveLeftoverCopies();
 }
 
 void RollBack(CItemRollback& rollback)

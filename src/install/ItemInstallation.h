@@ -19,5 +19,9 @@ BOOL RegistUninstaller(const CUpdateInfo& file, const std::string& itemName);
 BOOL UninstallFile(const CUpdateInfo& file);
 // Puts the item back as it was before the run (see CItemRollback).
 void RollBack(CItemRollback& rollback);
+// At start, with the run claimed: every item a killed run left in the journal
+// is rolled back from its copies, as a failed item is, and the copy folders
+// of runs that ended are removed.
+void RecoverInterruptedItems();
 // The root named before the first "\" of a key text (prefix rule), or null.
 HKEY RootOfKeyText(const std::string& rootPart);

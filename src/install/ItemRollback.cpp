@@ -1,5 +1,6 @@
 #include "install/ItemRollback.h"
 
+#include "base/Handles.h"
 #include "base/Log.h"
 #include "catalogue/FileRegistration.h"
 #include "install/Placement.h"
@@ -43,6 +44,10 @@ struct CItemRollback::RecordCopy {
         return true;
     }
 
+    // Writes the copy over what the key holds now, without first deleting
+    // it: values and sub-keys the copy lacks go, a file record's FilePath
+    // goes first and comes back last (see RegistUninstaller), so that a kill
+    // at any moment leaves records that are whole or name no file.
     void Write(HKEY root, const std::string& path) const
     {
         CRegKey key;
@@ -50,26 +55,136 @@ struct CItemRollback::RecordCopy {
             WriteLog(1, "[RollBack] regKey.Create(%s) Failed", path.c_str());
             return;
         }
-        for (const Value& value : values)
-            ::RegSetValueExA(key.get(), value.name.empty() ? nullptr : value.name.c_str(), 0, value.type,
-                             value.data.empty() ? nullptr : value.data.data(), static_cast<DWORD>(value.data.size()));
+        key.DeleteValue("FilePath");
+        RecordCopy now;
+        now.Read(root, path);
+        for (const Value& value : now.values)
+            if (!Has(value.name)) key.DeleteValue(value.name.empty() ? nullptr : value.name.c_str());
+        for (const auto& sub : now.keys)
+            if (!HasKey(sub.first)) key.RecurseDeleteKey(sub.first.c_str());
+        const Value* filePath = nullptr;
+        for (const Value& value : values) {
+            if (value.name == "FilePath") {
+                filePath = &value;
+                continue;
+            }
+            Set(key.get(), value);
+        }
         for (const auto& sub : keys) sub.second.Write(key.get(), sub.first);
+        if (filePath) Set(key.get(), *filePath);
+        ::RegFlushKey(key.get());
+    }
+
+    bool Has(const std::string& name) const
+    {
+        for (const Value& value : values)
+            if (lstrcmpiA(value.name.c_str(), name.c_str()) == 0) return true;
+        return false;
+    }
+    bool HasKey(const std::string& name) const
+    {
+        for (const auto& sub : keys)
+            if (lstrcmpiA(sub.first.c_str(), name.c_str()) == 0) return true;
+        return false;
+    }
+    static void Set(HKEY key, const Value& value)
+    {
+        ::RegSetValueExA(key, value.name.empty() ? nullptr : value.name.c_str(), 0, value.type,
+                         value.data.empty() ? nullptr : value.data.data(), static_cast<DWORD>(value.data.size()));
     }
 };
 
+namespace {
+
+void Flush(const std::string& path)
+{
+    CRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ) == ERROR_SUCCESS) ::RegFlushKey(key.get());
+}
+
+// Deletes the files in folder, then the folder (copies are made writable first).
+void RemoveCopies(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    zelto::ScopedFind find(::FindFirstFileA((folder + "\\*").c_str(), &found));
+    if (find.valid()) {
+        do {
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            const std::string path = folder + "\\" + found.cFileName;
+            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileA(path.c_str());
+        } while (::FindNextFileA(find.get(), &found));
+    }
+    find.reset();
+    ::RemoveDirectoryA(folder.c_str());
+}
+
+}  // namespace
+
 std::string CItemRollback::BackupFolder()
 {
-    return CUtil::GetStagingFolder() + "\\ZeltoSetup.old." + std::to_string(::GetCurrentProcessId());
+    return CUtil::GetStagingFolder() + "\\" + kCopiesPrefix + std::to_string(::GetCurrentProcessId());
+}
+
+std::string CItemRollback::JournalPath() const
+{
+    return std::string(kJournalKey) + "\\" + m_strItemName;
 }
 
 CItemRollback::CItemRollback(const char* programKey, const std::string& itemName)
-    : m_strProgramKey(programKey), m_strItemKey(m_strProgramKey + "\\" + itemName)
+    : m_strProgramKey(programKey), m_strItemKey(m_strProgramKey + "\\" + itemName), m_strItemName(itemName),
+      m_strCopies(BackupFolder())
 {
     CRegKey program;
     m_bProgramKeyExisted = program.Open(HKEY_LOCAL_MACHINE, programKey, KEY_READ) == ERROR_SUCCESS;
     auto record = std::make_unique<RecordCopy>();
     if (m_bProgramKeyExisted && record->Read(HKEY_LOCAL_MACHINE, m_strItemKey)) m_pRecord = std::move(record);
-    CUtil::CreateRecursiveDirectory(BackupFolder().c_str());
+    CUtil::CreateRecursiveDirectory(m_strCopies.c_str());
+
+    // The journal, before the item's first change.
+    const std::string journal = JournalPath();
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, journal.c_str());
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, journal.c_str(), "Copies", m_strCopies.c_str());
+    CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, journal.c_str(), "ProgramKeyExisted", m_bProgramKeyExisted ? 1 : 0);
+    CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, journal.c_str(), "HadRecord", m_pRecord ? 1 : 0);
+    if (m_pRecord) m_pRecord->Write(HKEY_LOCAL_MACHINE, journal + "\\Record");
+    Flush(journal);
+}
+
+std::unique_ptr<CItemRollback> CItemRollback::FromJournal(const char* programKey, const std::string& itemName)
+{
+    std::unique_ptr<CItemRollback> rollback(new CItemRollback());
+    rollback->m_strProgramKey = programKey;
+    rollback->m_strItemKey = rollback->m_strProgramKey + "\\" + itemName;
+    rollback->m_strItemName = itemName;
+    const std::string journal = rollback->JournalPath();
+    rollback->m_strCopies = CUtil::GetProfileString(HKEY_LOCAL_MACHINE, journal.c_str(), "Copies", "");
+    if (rollback->m_strCopies.empty()) return nullptr;
+    rollback->m_bProgramKeyExisted = CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, journal.c_str(), "ProgramKeyExisted", 1) != 0;
+    if (CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, journal.c_str(), "HadRecord", 0)) {
+        auto record = std::make_unique<RecordCopy>();
+        if (record->Read(HKEY_LOCAL_MACHINE, journal + "\\Record")) rollback->m_pRecord = std::move(record);
+    }
+    // The entry being placed when the run ended: its new bytes beside it go.
+    const std::string placing = CUtil::GetProfileString(HKEY_LOCAL_MACHINE, journal.c_str(), "Placing", "");
+    if (!placing.empty()) ::DeleteFileA((placing + kPlacingSuffix).c_str());
+    for (int index = 0;; ++index) {
+        const std::string entry = journal + "\\Files\\" + std::to_string(index);
+        const std::string dest = CUtil::GetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Dest", "");
+        if (dest.empty()) break;
+        auto file = std::make_unique<CUpdateInfo>();
+        file->m_szDestFileName = dest;
+        file->m_szName = CUtil::GetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Name", "");
+        file->m_szClassId = CUtil::GetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "ClassId", "");
+        file->m_bRegister = static_cast<int>(CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Register", 0));
+        file->m_bSharedDll = static_cast<int>(CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "SharedDll", 0));
+        const auto placement =
+            static_cast<Placement>(CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Placement", 0));
+        const std::string staged = CUtil::GetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Staged", "");
+        rollback->m_changes.push_back({file.get(), placement, staged});
+        rollback->m_journalled.push_back(std::move(file));
+    }
+    return rollback;
 }
 
 CItemRollback::~CItemRollback()
@@ -80,17 +195,59 @@ CItemRollback::~CItemRollback()
         ::SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileA(old.c_str());
     }
-    ::RemoveDirectoryA(BackupFolder().c_str());
+    ::RemoveDirectoryA(m_strCopies.c_str());
+    // Installed or rolled back: nothing is left for a later run to finish.
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, JournalPath().c_str());
+}
+
+void CItemRollback::RemoveLeftoverCopies()
+{
+    const std::string staging = CUtil::GetStagingFolder();
+    const std::string mine = BackupFolder();
+    WIN32_FIND_DATAA found;
+    zelto::ScopedFind find(::FindFirstFileA((staging + "\\" + kCopiesPrefix + "*").c_str(), &found));
+    if (!find.valid()) return;
+    std::vector<std::string> folders;
+    do {
+        const std::string folder = staging + "\\" + found.cFileName;
+        // A link planted there is never followed into.
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            lstrcmpiA(folder.c_str(), mine.c_str()) != 0)
+            folders.push_back(folder);
+    } while (::FindNextFileA(find.get(), &found));
+    find.reset();
+    for (const std::string& folder : folders) {
+        WriteLog(1, "[RemoveLeftoverCopies] %s: left by a run that ended; removed", folder.c_str());
+        RemoveCopies(folder);
+    }
 }
 
 std::string CItemRollback::KeepOldAs(const CUpdateInfo& file) const
 {
-    return BackupFolder() + "\\" + file.m_szName;
+    return m_strCopies + "\\" + file.m_szName;
+}
+
+void CItemRollback::Placing(const CUpdateInfo& file)
+{
+    const std::string journal = JournalPath();
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, journal.c_str(), "Placing", file.m_szDestFileName.c_str());
+    Flush(journal);
 }
 
 void CItemRollback::Note(const CUpdateInfo& file, Placement placement, const std::string& staged)
 {
-    if (placement != Placement::Nothing) m_changes.push_back({&file, placement, staged});
+    if (placement == Placement::Nothing) return;
+    m_changes.push_back({&file, placement, staged});
+    const std::string entry = JournalPath() + "\\Files\\" + std::to_string(m_changes.size() - 1);
+    // Dest last: an entry is read only when it has one.
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Name", file.m_szName.c_str());
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "ClassId", file.m_szClassId.c_str());
+    CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Register", static_cast<DWORD>(file.m_bRegister));
+    CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "SharedDll", static_cast<DWORD>(file.m_bSharedDll));
+    CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Placement", static_cast<DWORD>(placement));
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Staged", staged.c_str());
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Dest", file.m_szDestFileName.c_str());
+    Flush(JournalPath());
 }
 
 void CItemRollback::PutBackOldFile(const CUpdateInfo& file)
@@ -118,6 +275,7 @@ void CItemRollback::RestoreRecord()
         DeleteKeyTree(HKEY_LOCAL_MACHINE, m_strProgramKey.c_str());
         return;
     }
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, m_strItemKey.c_str());
+    // The old record is written over the new one, never after deleting it.
     if (m_pRecord) m_pRecord->Write(HKEY_LOCAL_MACHINE, m_strItemKey);
+    else DeleteKeyTree(HKEY_LOCAL_MACHINE, m_strItemKey.c_str());
 }

@@ -2,6 +2,11 @@
 // as it was before the run: the old files it replaced (kept as copies in a
 // folder of the run's own beside the staged files), the files it created, the
 // replacements it scheduled for the next start, and the item's record.
+//
+// All of it is also kept in a journal in the registry (under kJournalKey, one
+// key per item, flushed at every step) from before the item's first change
+// until it has installed or rolled back, so that a run killed in between (a
+// power cut, the task manager) is rolled back by the next run.
 #pragma once
 
 #include "catalogue/UpdateInfo.h"
@@ -13,17 +18,28 @@
 #include <string>
 #include <vector>
 
+// The copies of a run's replaced files: "<staging>\\ZeltoSetup.old.<pid>".
+constexpr const char* kCopiesPrefix = "ZeltoSetup.old.";
+// Where the journal lives, below HKEY_LOCAL_MACHINE.
+constexpr const char* kJournalKey = "Software\\QRV Corporation\\ZeltoSetup\\Journal";
+
 class CItemRollback {
 public:
     // Reads the item's record (programKey\\itemName under HKEY_LOCAL_MACHINE)
-    // as it is now, before the first change.
+    // as it is now, before the first change, and opens its journal entry.
     CItemRollback(const char* programKey, const std::string& itemName);
-    ~CItemRollback();   // removes the copies of old files
+    // The roll back a killed run left in the journal for itemName; null when
+    // the entry cannot be read.
+    static std::unique_ptr<CItemRollback> FromJournal(const char* programKey, const std::string& itemName);
+    ~CItemRollback();   // removes the copies of old files and the journal entry
     CItemRollback(const CItemRollback&) = delete;
     CItemRollback& operator=(const CItemRollback&) = delete;
 
     // Where MoveInstallFiles keeps the old file of this entry.
     std::string KeepOldAs(const CUpdateInfo& file) const;
+    // The entry is about to be placed (a killed run leaves at most its
+    // "<destination>.zelto-new" behind, which the roll back removes).
+    void Placing(const CUpdateInfo& file);
     // What the placement of this entry did (staged: its staged path).
     void Note(const CUpdateInfo& file, Placement placement, const std::string& staged);
     struct Change {
@@ -44,12 +60,20 @@ public:
 
     // The folder of the run's own for the copies of replaced files.
     static std::string BackupFolder();
+    // Removes the copy folders that runs no longer running left behind.
+    static void RemoveLeftoverCopies();
 
     struct RecordCopy;
 
 private:
+    CItemRollback() = default;
+    std::string JournalPath() const;
+
     std::string m_strProgramKey;
     std::string m_strItemKey;
+    std::string m_strItemName;
+    std::string m_strCopies;                               // where the old files' copies are
+    std::vector<std::unique_ptr<CUpdateInfo>> m_journalled;   // the entries of a killed run's journal
     std::vector<Change> m_changes;
     bool m_bProgramKeyExisted = false;
     std::unique_ptr<RecordCopy> m_pRecord;   // null: the item had no record

@@ -28,21 +28,37 @@ std::string ShortPath(const char* path)
 
 namespace {
 
-// CopyFailed: a copy failed (1014 recorded); Failed: the destination could not
-// be deleted for another reason than being in use.
-enum class Step { Done, InUse, Failed, CopyFailed };
+// CopyFailed: a copy or the final move failed (1014 recorded).
+enum class Step { Done, InUse, CopyFailed };
 
 bool IsInUseError(DWORD error)
 {
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
 }
 
+// The staged file's bytes beside the destination under a temporary name,
+// on the disk: the destination's folder, so that the move that follows is a
+// rename within one volume.
+bool WriteBeside(const std::string& staged, const std::string& temporary)
+{
+    ::SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!::CopyFileA(staged.c_str(), temporary.c_str(), FALSE)) return false;
+    zelto::ScopedFile written(::CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    return written && ::FlushFileBuffers(written.get());
+}
+
 // One try at replacing the destination now: a copy of the old file first,
-// then the deletion, then the copy of the staged file; a failed copy puts the
-// old file back. replaced tells whether there was an old file.
+// then the new bytes beside the destination, flushed, then one move over it
+// (replace-existing, write-through). At no moment is the destination absent
+// or partial: a power cut leaves the old file or the new one. replaced tells
+// whether there was an old file.
 Step ReplaceNow(const std::string& staged, const char* dest, const std::string& backup, bool& replaced)
 {
-    bool existed = ::GetFileAttributesA(dest) != INVALID_FILE_ATTRIBUTES;
+    const DWORD attributes = ::GetFileAttributesA(dest);
+    const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+    // A read-only destination refuses to be replaced, as a held one does.
+    if (existed && (attributes & FILE_ATTRIBUTE_READONLY)) return Step::InUse;
     if (existed && !::CopyFileA(dest, backup.c_str(), FALSE)) {
         DWORD error = ::GetLastError();
         if (IsInUseError(error)) return Step::InUse;
@@ -50,22 +66,23 @@ Step ReplaceNow(const std::string& staged, const char* dest, const std::string& 
         WriteLog(1, "[MoveInstallFiles] CopyFile(%s -> %s) Failed, Error Code = %d", dest, backup.c_str(), error);
         return Step::CopyFailed;
     }
-    if (!::DeleteFileA(dest)) {
+    const std::string temporary = std::string(dest) + kPlacingSuffix;
+    if (!WriteBeside(staged, temporary)) {
         DWORD error = ::GetLastError();
-        if (IsInUseError(error)) return Step::InUse;
-        if (error != ERROR_FILE_NOT_FOUND) {
-            WriteLog(1, "[MoveInstallFiles] DeleteFile(%s) Failed, Error dwError = %d", dest, error);
-            ::SetLastError(error);
-            return Step::Failed;
-        }
-        existed = false;
-    }
-    if (!::CopyFileA(staged.c_str(), dest, FALSE)) {
-        DWORD error = ::GetLastError();
-        if (existed) ::CopyFileA(backup.c_str(), dest, FALSE);   // the old file goes back
+        ::DeleteFileA(temporary.c_str());
         RecordLastError(ERR_COPY_DESTINATION, error);
         WriteLog(1, "[MoveInstallFiles] CopyFile Failed lpExistingFileName = %s m_szDestFileName = %s", staged.c_str(),
-                 dest);
+                 temporary.c_str());
+        ::SetLastError(error);
+        return Step::CopyFailed;
+    }
+    // A held destination refuses the move (access denied, sharing): in use.
+    if (!::MoveFileExA(temporary.c_str(), dest, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = ::GetLastError();
+        ::DeleteFileA(temporary.c_str());
+        if (IsInUseError(error)) return Step::InUse;
+        RecordLastError(ERR_COPY_DESTINATION, error);
+        WriteLog(1, "[MoveInstallFiles] MoveFileEx(%s -> %s) Failed, Error Code = %d", temporary.c_str(), dest, error);
         ::SetLastError(error);
         return Step::CopyFailed;
     }
@@ -125,8 +142,10 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
     bool replaced = false;
     Step step = ReplaceNow(staged, dest, backup, replaced);
     if (step == Step::Done) return placed(replaced);
-    if (step == Step::CopyFailed) ::DeleteFileA(staged.c_str());
-    if (step == Step::Failed || step == Step::CopyFailed) return failed();
+    if (step == Step::CopyFailed) {
+        ::DeleteFileA(staged.c_str());
+        return failed();
+    }
 
     WriteLog(2, "[MoveInstallFiles] DeleteFile(%s) Failed, ERROR_ACCESS_DENIED || ERROR_SHARING_VIOLATION", dest);
     if (file.m_bReboot == 1) {
@@ -151,7 +170,7 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
     for (int attempt = 0; attempt < 10; ++attempt) {
         step = ReplaceNow(staged, dest, backup, replaced);
         if (step == Step::Done) return placed(replaced);
-        if (step == Step::Failed || step == Step::CopyFailed) return failed();
+        if (step == Step::CopyFailed) return failed();
         ::Sleep(100);
     }
     ReplaceAtRestart(staged, dest);

@@ -7,6 +7,10 @@
 #include <string>
 
 // What MoveInstallFiles did with the destination.
+// The name a new file has beside its destination until it is moved over it:
+// "<destination>.zelto-new".
+constexpr const char* kPlacingSuffix = ".zelto-new";
+
 enum class Placement {
     Nothing,     // left as it was (failure, or the user cancelled the wait)
     Created,     // the file is new: there was none before
