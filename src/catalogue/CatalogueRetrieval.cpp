@@ -34,9 +34,7 @@ bool ReadSmallFile(const std::string& path, DWORD limit, std::string& out)
 
 std::string CatalogueFilePath()
 {
-    // The staging folder as the system reports it (with its trailing
-    // backslash) + "\" + the name: the doubled backslash is accepted.
-    return std::string(CUtil::Folders().szTemp) + "\\ZeltoSetup.xml";
+    return CUtil::GetStagingFolder() + "\\ZeltoSetup.xml";
 }
 
 }  // namespace
@@ -60,12 +58,7 @@ BOOL CUpdateInfoMgr::DownloadFileList()
     PostStatus(STATUS_CATALOGUE_DOWNLOAD, 0);
     m_catalogue.clear();
 
-    const char* staging = CUtil::Folders().szTemp;
-    if (!CUtil::CreateRecursiveDirectory(staging)) {
-        WriteLog(1, "[DownloadFileList] CUtil::CreateRecursiveDirectory(%s) Failed, Error Code = %d", staging,
-                 LastError.dwSysError);
-        return FALSE;
-    }
+    if (!CUtil::PrepareStagingFolder()) return FALSE;
     const std::string path = CatalogueFilePath();
     ::DeleteFileA(path.c_str());
     WriteLog(2, "[DownloadIniFile] Download File %s -> %s", m_strSourceURL.c_str(), path.c_str());

@@ -183,10 +183,7 @@ BOOL CDlgDownload::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& re
 
 BOOL CDlgDownload::DownloadInstallFiles()
 {
-    const std::string staging = CUtil::GetStagingFolder();
-    if (!CUtil::CreateRecursiveDirectory(staging.c_str())) {
-        WriteLog(1, "[DownloadInstallFiles] CUtil::CreateRecursiveDirectory(%s) Failed, Error Code = %d", staging.c_str(),
-                 LastError.dwSysError);
+    if (!CUtil::PrepareStagingFolder()) {
         ::PostMessageA(m_hWnd, UM_DOWNLOAD_COMPLETE, TRUE, 0);
         return FALSE;
     }

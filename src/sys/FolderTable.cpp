@@ -69,13 +69,6 @@ void CUtil::InitSystemFolders()
     Copy(g_folders.szPrograms, GetProfileString(HKEY_CURRENT_USER, shellFolders, "Programs", ""));
 }
 
-std::string CUtil::GetStagingFolder()
-{
-    std::string folder = g_folders.szTemp;
-    if (!folder.empty() && folder.back() == '\\') folder.pop_back();
-    return folder;
-}
-
 std::string CUtil::ExpandPathMacros(const char* path)
 {
     struct Macro { const char* token; const char* value; };

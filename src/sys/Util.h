@@ -12,7 +12,7 @@ struct SystemFolders {
     char szProgramFiles[MAX_PATH];
     char szWindows[MAX_PATH];
     char szSystem[MAX_PATH];
-    char szTemp[MAX_PATH];          // with its trailing backslash; the staging folder
+    char szTemp[MAX_PATH];          // the user's temporary folder, with its trailing backslash
     char szDownloaded[MAX_PATH];    // Windows folder + "\Downloaded Program Files"
     char szDesktop[MAX_PATH];
     char szPrograms[MAX_PATH];      // the Start-menu programs folder
@@ -27,7 +27,13 @@ public:
     static void InitSystemFolders();
     static const SystemFolders& Folders();
     // The staging folder (the temporary folder) without its trailing backslash.
+    // The staging folder: "<program files>\\Zelto\\Staging", which only
+    // administrators and the system may write.
     static std::string GetStagingFolder();
+    // Makes the staging folder with that access list, or checks the one that
+    // is there: a link, a junction or a folder another account owns is
+    // refused (FALSE, LastError 1001, logged), never written through.
+    static BOOL PrepareStagingFolder();
     static std::string ExpandPathMacros(const char* path);
     static BOOL CreateRecursiveDirectory(const char* path);
     static int CountFilesInFolder(const char* folder);

@@ -22,7 +22,8 @@ protected:
         m_server.ClearRequests();
         CUpdateInfoMgr::DeleteInstance();
         Manager()->SetNotifyWindow(m_statuses.Window());
-        m_catalogue = std::string(CUtil::Folders().szTemp) + "\\ZeltoSetup.xml";
+        CUtil::InitSystemFolders();
+        m_catalogue = CUtil::GetStagingFolder() + "\\ZeltoSetup.xml";
     }
     void TearDown() override
     {

@@ -115,7 +115,7 @@ class Crash(f.FaultScenario):
                         "a whole record")
         self.assertEqual("1", z.reg_value(z.UNINSTALL_KEY + r"\Crash\ZeltoTestCtl", "Unregister")[-1:])
         self.assertIsNone(z.reg_value(JOURNAL_KEY + r"\Crash", "Copies"), "the journal entry is gone")
-        self.assertEqual([], [n for n in os.listdir(f.TEMP) if n.startswith("ZeltoSetup.old.")], "no copies left")
+        self.assertEqual([], [n for n in os.listdir(f.STAGING) if n.startswith("ZeltoSetup.old.")], "no copies left")
         self.assertFalse(os.path.exists(placing))
 
 

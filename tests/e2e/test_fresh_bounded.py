@@ -140,7 +140,7 @@ class FreshBounded(unittest.TestCase):
                 self.assertTrue(self.boxes(run)[0].startswith(f.MSG_DOWNLOAD_FAILED + "\nErrorCode = 1020("),
                                 self.boxes(run))
                 self.assertFalse(f.installed("ZeltoTestCtl.dll") or f.installed("ZeltoTestCtl2.dll"))
-                self.assertFalse(os.path.exists(os.path.join(f.TEMP, "ZeltoTestCtl.dll")), "no partial file")
+                self.assertFalse(os.path.exists(os.path.join(f.STAGING, "ZeltoTestCtl.dll")), "no partial file")
                 self.assertEqual(1, z.requested_urls("GET").count(CONTROL_URL), "a bound is not retried")
         # What the socket buffers held is all that went past the bound.
         self.assertLess(sent_bytes(CONTROL_URL), size + (32 << 20))

@@ -11,7 +11,8 @@ import zelto_e2e as z
 
 COMPONENTS = "http://down.zelto.com/zelto/zeltosetup/components/"
 WWW = os.path.join(z.CONTENT, "www", "down.zelto.com")
-TEMP = os.path.join(z.PREFIX_C, "users", "root", "Temp")
+# The staging folder: the program's own, in the program files folder.
+STAGING = os.path.join(z.PROGRAM_FILES, "Zelto", "Staging")
 HOLDER = os.path.join(z.BIN, "tests", "components", "holder", "ZeltoHolder.exe")
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 MSG_DOWNLOAD_FAILED = "파일을 받아오는 중에 문제가 발생했습니다."
@@ -54,7 +55,7 @@ class FaultScenario(unittest.TestCase):
         z.set_rules({"cc.zelto.com/cc": {"body": "ok"}})
         z.clear_requests()
         for name in ("ZeltoTestCtl.dll", "ZeltoTestCtl2.dll", "ZeltoTestCtl.zip"):
-            path = os.path.join(TEMP, name)
+            path = os.path.join(STAGING, name)
             if os.path.exists(path):
                 os.remove(path)
 
@@ -74,9 +75,9 @@ class Faults(FaultScenario):
             zf.write(os.path.join(comp, "v1004", "ZeltoTestCtl2.dll"), "ZeltoTestCtl2.dll")
         # An outdated copy at the destination and a current one already staged.
         os.makedirs(z.OMBRIX_DIR, exist_ok=True)
-        os.makedirs(TEMP, exist_ok=True)
+        os.makedirs(STAGING, exist_ok=True)
         for version, target in (("v1004", os.path.join(z.OMBRIX_DIR, "ZeltoTestCtl.dll")),
-                                ("v1005", os.path.join(TEMP, "ZeltoTestCtl.dll"))):
+                                ("v1005", os.path.join(STAGING, "ZeltoTestCtl.dll"))):
             with open(os.path.join(comp, version, "ZeltoTestCtl.dll"), "rb") as src, open(target, "wb") as dst:
                 dst.write(src.read())
         publish("zipmode", [("Zipped", [file_xml("ZeltoTestCtl2.dll", "http://down.zelto.com/zelto/zeltosetup/zipped/ctl2.zip"),
@@ -89,7 +90,7 @@ class Faults(FaultScenario):
         urls = z.requested_urls()
         self.assertIn("http://down.zelto.com/zelto/zeltosetup/zipped/ctl2.zip", urls)
         self.assertNotIn(COMPONENTS + "v1005/ZeltoTestCtl.dll", urls, "the staged file is not fetched")
-        self.assertFalse(os.path.exists(os.path.join(TEMP, "ZeltoTestCtl2.zip")), "the archive is removed")
+        self.assertFalse(os.path.exists(os.path.join(STAGING, "ZeltoTestCtl2.zip")), "the archive is removed")
         self.assertIn("[ZeltoSetup][CreateUpdateList] Temp File exist (", z.read_log())
 
     def test_cancel_during_a_slow_download(self):
@@ -103,7 +104,7 @@ class Faults(FaultScenario):
         self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"] and 1009 not in w["ids"]],
                          "a cancelled run shows no message")
         self.assertFalse(installed("ZeltoTestCtl.dll"))
-        self.assertFalse(os.path.exists(os.path.join(TEMP, "ZeltoTestCtl.dll")), "the partial file is removed")
+        self.assertFalse(os.path.exists(os.path.join(STAGING, "ZeltoTestCtl.dll")), "the partial file is removed")
 
     def test_a_failed_item_ends_the_run_with_nothing_placed(self):
         publish("failmode", [("First", [file_xml("ZeltoTestCtl.dll", COMPONENTS + "missing/ZeltoTestCtl.dll")]),

@@ -46,14 +46,14 @@ def starts(method="GET"):
 
 
 def staged_left():
-    return [n for n in os.listdir(f.TEMP) if n.startswith("par")]
+    return [n for n in os.listdir(f.STAGING) if n.startswith("par")] if os.path.isdir(f.STAGING) else []
 
 
 class Parallel(f.FaultScenario):
     def setUp(self):
         super().setUp()
         for name in staged_left():
-            os.remove(os.path.join(f.TEMP, name))
+            os.remove(os.path.join(f.STAGING, name))
         sent = os.path.join(z.CONTENT, "sent.jsonl")
         if os.path.exists(sent):
             os.remove(sent)

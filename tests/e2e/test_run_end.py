@@ -26,7 +26,7 @@ class RunEnd(f.FaultScenario):
         self.assertNotIn(40, run.status_codes())
         self.assertEqual([], self.message_boxes(run), "a close request shows no message")
         self.assertFalse(f.installed("ZeltoTestCtl.dll") or f.installed("ZeltoTestCtl2.dll"), "nothing placed")
-        self.assertFalse(os.path.exists(os.path.join(f.TEMP, "ZeltoTestCtl2.dll")), "no partial file")
+        self.assertFalse(os.path.exists(os.path.join(f.STAGING, "ZeltoTestCtl2.dll")), "no partial file")
 
     def test_close_during_the_installation_waits_for_it(self):
         # The close request comes with status 40: the installation runs on

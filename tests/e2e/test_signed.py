@@ -122,7 +122,7 @@ class Signed(unittest.TestCase):
         self.assertNotIn(40, run.status_codes())
         self.assertTrue(self.boxes(run)[0].startswith(f.MSG_DOWNLOAD_FAILED + "\nErrorCode = 1016("), self.boxes(run))
         self.assertFalse(f.installed("ZeltoTestCtl.dll") or f.installed("ZeltoTestCtl2.dll"), "nothing placed")
-        self.assertFalse(os.path.exists(os.path.join(f.TEMP, "ZeltoTestCtl.dll")), "nothing left in staging")
+        self.assertFalse(os.path.exists(os.path.join(f.STAGING, "ZeltoTestCtl.dll")), "nothing left in staging")
         self.assertIn("[ZeltoSetup][DownloadFile] SHA256 mismatch (http://down.zelto.com/zelto/zeltosetup/components/"
                       "v1005/ZeltoTestCtl.dll)", read_log())
 

@@ -55,6 +55,7 @@ protected:
         m_server.ClearRules();
         m_internet = zelto::OpenInternet();
         m_staging = CUtil::GetStagingFolder();
+        ASSERT_TRUE(CUtil::PrepareStagingFolder());
         const std::string zips = testutil::ExeFolder() + "\\..\\zip\\data\\";
         m_server.PutFile("down.zelto.com", "/zelto/zeltosetup/staging/ctl.zip", testutil::ReadWholeFile(zips + "deflate.zip"));
         m_server.PutFile("down.zelto.com", "/zelto/zeltosetup/staging/upper.ZIP", testutil::ReadWholeFile(zips + "deflate.zip"));
