@@ -62,6 +62,12 @@ class FaultScenario(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         z.reset_installation()
+        # The large file of the retry and crash scenarios, placed and staged:
+        # nothing is left for the demo or the next run to find.
+        for folder in (z.OMBRIX_DIR, STAGING):
+            path = os.path.join(folder, "ZeltoBig.bin")
+            if os.path.exists(path):
+                os.remove(path)
         z.set_rules({})
         z.set_log_level(None)
 
