@@ -329,7 +329,7 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
     // A file whose hash is known may come from a cache on the way; when the
     // cache's copy is not the published one, it is asked once more from the
     // server itself.
-    bool cacheable = hashed;
+    const bool cacheable = hashed;
     DWORD resumeFrom = 0;
     LONG reported = 0;
     for (int tries = 0;; ++tries) {
@@ -338,12 +338,16 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
                                              cacheable, resumeFrom, written, reported);
         if (attempt.kind == Attempt::Ok) return TRUE;
         if (attempt.kind == Attempt::CacheMismatch) {
+            // One request past every cache; the mismatch stays the verdict
+            // when that one does not bring the published bytes either.
             WriteLog(1, "[DownloadFile] %s: asked again past every cache", url);
-            cacheable = false;
-            resumeFrom = 0;
             ::DeleteFileA(localPath);
-            --tries;
-            continue;
+            DWORD fresh = 0;
+            if (TransferOnce(internet, localPath, url, progressWnd, cancelEvent, sha256, maxBytes, false, 0, fresh,
+                             reported).kind == Attempt::Ok)
+                return TRUE;
+            RecordLastError(ERR_HASH_MISMATCH, 0);
+            break;
         }
         if (attempt.kind != Attempt::Transient || tries == 2) break;
         WriteLog(1, "[DownloadFile] %s: try %d failed (%s); trying again in %u s", url, tries + 1, attempt.reason,
