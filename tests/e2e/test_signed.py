@@ -137,7 +137,10 @@ class Signed(unittest.TestCase):
         run = self.run_signed([1, 1])
         self.assertEqual(101, run.status_codes()[-1], run.lines)
         self.assertNotIn(100, run.status_codes())
-        self.assertTrue(self.boxes(run)[0].startswith(f.MSG_DOWNLOAD_FAILED + "\nErrorCode = 1016("), self.boxes(run))
+        # Read as a whole body, the hash catches it (1016); when the reset
+        # overtakes the answer's headers, which the system then discards, the
+        # request itself fails (1003) on every try. Never installed either way.
+        self.assertRegex(self.boxes(run)[0], "^" + f.MSG_DOWNLOAD_FAILED + "\nErrorCode = (1016|1003)\\(")
         self.assertFalse(f.installed("ZeltoTestCtl.dll"))
 
 

@@ -8,20 +8,44 @@
 
 namespace {
 
+// A folder and everything in it, through the system (Wine sees it at once).
+void RemoveTree(const std::string& folder)
+{
+    const DWORD attributes = ::GetFileAttributesA(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        testutil::RemoveLink(folder);   // a link an earlier run left: never followed
+        return;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE find = ::FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string path = folder + "\\" + name;
+            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
+            else ::DeleteFileA(path.c_str());
+        } while (::FindNextFileA(find, &found));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryA(folder.c_str());
+}
+
 // The folder is made for administrators only, and a folder of that name
 // that a user could have planted (here a link to a folder of his) is
 // refused, with nothing written through it.
 TEST(StagingFolder, OwnFolderOrNothing)
 {
     const std::string folder = CUtil::GetStagingFolder();
-    testutil::RunUnix("Z:\\bin\\rm -rf \"" + testutil::UnixPathOf(folder) + "\"");   // whatever earlier runs left
+    RemoveTree(folder);   // whatever earlier runs left
     ASSERT_TRUE(CUtil::PrepareStagingFolder());
     ASSERT_TRUE(CUtil::PrepareStagingFolder()) << "the folder it made is taken again";
 
     // A junction planted where the folder would be: refused.
     const std::string elsewhere = CUtil::Folders().szTemp + std::string("zelto planted target");
     ::CreateDirectoryA(elsewhere.c_str(), nullptr);
-    testutil::RunUnix("Z:\\bin\\rm -rf \"" + testutil::UnixPathOf(folder) + "\"");
+    RemoveTree(folder);
     ASSERT_TRUE(testutil::PlantLink(folder, elsewhere));
     RecordLastError(0, 0);
     EXPECT_FALSE(CUtil::PrepareStagingFolder());
