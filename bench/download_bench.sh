@@ -37,11 +37,11 @@ echo "curl median          ${curl_median} s (the same proxy, outside Wine)"
 echo "== 64 MiB over https against http, DownloadFile both (median of $runs runs each)"
 # A test authority made now, trusted inside this prefix only, for the content
 # server's TLS tunnel (see tools/content_server.py, "_tls").
-ZELTO_CONTENT_STATE="$state" ZELTO_BIN="$bin" python3 -c "
+ZELTO_CONTENT_STATE="$state" ZELTO_BIN="$bin" /usr/bin/python3 -c "
 import sys; sys.path.insert(0, '$here/tests/e2e')
 import zelto_tls; zelto_tls.make_certificates(); zelto_tls.trust(True)"
 "$here/tools/wine-run.sh" bench/download_bench.exe pair "$url64" "https${url64#http}" "$runs"
-ZELTO_CONTENT_STATE="$state" ZELTO_BIN="$bin" python3 -c "
+ZELTO_CONTENT_STATE="$state" ZELTO_BIN="$bin" /usr/bin/python3 -c "
 import sys; sys.path.insert(0, '$here/tests/e2e')
 import zelto_tls; zelto_tls.trust(False)"
 

@@ -135,7 +135,7 @@ def version_of(data):
 
 def installed_bytes(path, name, url):
     """The bytes of the file as installed: the download itself, or NAME from a ZIP download."""
-    if url.lower().split("?")[0].endswith(".zip") and not name.lower().endswith(".zip"):
+    if is_archive(name, url):
         with zipfile.ZipFile(path) as archive:
             try:
                 info = archive.getinfo(name)

@@ -5,7 +5,6 @@
 #include "net/HttpUtil.h"
 
 #include <cstring>
-#include <string.h>
 #include <vector>
 
 namespace zelto {

@@ -66,19 +66,6 @@ TEST_F(RegistrationTest, RegistersThroughTheToolForAPathWithBlanks)
     EXPECT_EQ(0, code);
 }
 
-TEST_F(RegistrationTest, AUsersOwnClassNeverNamesTheServer)
-{
-    // A class the user registered for himself (HKCU\Software\Classes) must
-    // not lead the elevated program to unregister and delete its library.
-    const std::string key = "Software\\Classes\\CLSID\\" + std::string(TEST_CLSID_B) + "\\InprocServer32";
-    ASSERT_TRUE(CUtil::SetProfileString(HKEY_CURRENT_USER, key.c_str(), nullptr, m_dll.c_str()));
-    char path[MAX_PATH];
-    EXPECT_FALSE(CUtil::GetInprocServerPath(Bare(TEST_CLSID_B).c_str(), path, sizeof(path)));
-    EXPECT_FALSE(CUtil::RemoveServerByClassId(Bare(TEST_CLSID_B).c_str()));
-    EXPECT_TRUE(testutil::FileExists(m_dll));
-    DeleteKeyTree(HKEY_CURRENT_USER, ("Software\\Classes\\CLSID\\" + std::string(TEST_CLSID_B)).c_str());
-}
-
 TEST_F(RegistrationTest, ClassCodes)
 {
     WORD code = 9;
