@@ -37,40 +37,58 @@ inline HWND FindOwnDialog()
     return found;
 }
 
-// A dialog that never appears fails the test after 5 s, saying what it was
-// to be answered with (the test itself then goes on without it).
+// A dialog that has not appeared after 5 s fails the test, saying what it
+// was to be answered with. So that the test's modal call always returns,
+// the driver then closes (IDCANCEL) any dialog of this program that comes
+// late, and after its answer any other dialog that follows (a question
+// asked again), until it is destroyed; each such dialog fails the test.
 class DialogDriver {
 public:
     // whileUp(dialog) runs once the dialog is shown; then msg is posted to it.
     DialogDriver(UINT msg, WPARAM wParam, std::function<void(HWND)> whileUp = nullptr)
         : m_msg(msg), m_wParam(wParam), m_thread([=] {
               HWND dialog = nullptr;
-              for (int i = 0; i < 200 && !dialog; ++i) {
+              for (int i = 0; i < 200 && !dialog && !m_stop; ++i) {
                   ::Sleep(25);
                   dialog = FindOwnDialog();
               }
-              if (!dialog) return;
-              m_found = true;
-              ::Sleep(100);
-              if (whileUp) whileUp(dialog);
-              ::PostMessageA(dialog, msg, wParam, 0);
+              if (dialog) {
+                  m_found = true;
+                  ::Sleep(100);
+                  if (whileUp) whileUp(dialog);
+                  ::PostMessageA(dialog, msg, wParam, 0);
+              }
+              while (!m_stop) {
+                  HWND other = FindOwnDialog();
+                  if (other && other != dialog) {
+                      ++m_unexpected;
+                      ::PostMessageA(other, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+                      ::Sleep(200);
+                  }
+                  ::Sleep(50);
+              }
           })
     {
     }
     ~DialogDriver()
     {
+        m_stop = true;
         m_thread.join();
 #ifdef ZELTO_DIALOG_DRIVER_REPORTS
         if (!m_found)
             ADD_FAILURE() << "waited 5 s for a dialog of this test program that never appeared (it was to receive "
                           << "message " << m_msg << " with wParam " << LOWORD(m_wParam) << ")";
+        if (m_unexpected)
+            ADD_FAILURE() << m_unexpected << " more dialog(s) appeared " << (m_found ? "after the answer" : "late")
+                          << "; each was closed with IDCANCEL";
 #endif
     }
 
 private:
     UINT m_msg;
     WPARAM m_wParam;
-    std::atomic<bool> m_found{false};
+    std::atomic<bool> m_found{false}, m_stop{false};
+    std::atomic<int> m_unexpected{0};
     std::thread m_thread;
 };
 

@@ -1,6 +1,7 @@
 #include "uninstall/UninstallProcedure.h"
 
 #include "DialogDriver.h"
+#include "base/Handles.h"
 #include "install/ItemInstallation.h"
 #include "install/ProcessOperations.h"
 #include "sys/RegKey.h"
@@ -193,41 +194,57 @@ TEST_F(UninstallTest, AnItemThatCannotGoKeepsTheEntryAndTheProgram)
     EXPECT_EQ(std::string::npos, text.find("test_uninstall.exe")) << "the program stays to finish the removal";
 }
 
-TEST_F(UninstallTest, AFileHeldByAProgramAsksBeforeItsHolderIsClosed)
+TEST_F(UninstallTest, CancelOnTheInUseQuestionStopsTheWholeRemoval)
 {
-    // Browser 7: the consent dialog; Cancel stops the removal with nothing
-    // removed, OK closes the holder and the removal completes.
+    // Two items, one of whose files a program holds: Cancel on the question
+    // (the consent dialog of browser 7, the close-the-browser notice of
+    // browser 8) stops the removal before any item is touched, whichever
+    // item is the held one. On browser 7, OK closes the holder and the
+    // removal completes.
     const char vector[] = "SOFTWARE\\Microsoft\\Internet Explorer\\Version Vector";
     testutil::RegistryValueGuard ie(HKEY_LOCAL_MACHINE, vector, "IE");
-    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, vector, "IE", "7.0");
-    CUtil::InitSystemFolders();
+    Install("Free", "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_B);
     Install("Held", "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A);
     const std::string dll = m_dir + "\\ZeltoTestCtl.dll";
     std::string command = "\"" + testutil::Component("holder\\ZeltoHolder.exe") + "\" \"" + dll + "\"";
     STARTUPINFOA si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
     ASSERT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    zelto::ScopedKernelHandle holder(pi.hProcess);
     ::CloseHandle(pi.hThread);
     ASSERT_TRUE(testutil::WaitFor([&] { return !IsFileFree(dll.c_str()); }, 10000)) << "the holder did not load the DLL";
 
     UninstallRequest request;
-    request.items = {"Held"};
-    {
-        testutil::DialogDriver cancel(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
-        EXPECT_EQ(0u, RunUninstall(request));
+    request.removeControl = &RecordRemoval;
+    for (const char* version : {"7.0", "8.0"}) {
+        CUtil::SetProfileString(HKEY_LOCAL_MACHINE, vector, "IE", version);
+        CUtil::InitSystemFolders();
+        for (auto order : {std::vector<std::string>{"Free", "Held"}, std::vector<std::string>{"Held", "Free"}}) {
+            SCOPED_TRACE(std::string("browser ") + version + ", held item " + (order[0] == "Held" ? "first" : "second"));
+            request.items = order;
+            {
+                testutil::DialogDriver cancel(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
+                EXPECT_EQ(0u, RunUninstall(request));
+            }
+            EXPECT_TRUE(g_removed.empty()) << "nothing unregistered";
+            for (const char* name : {"\\ZeltoTestCtl.dll", "\\ZeltoTestCtl2.dll"})
+                EXPECT_TRUE(testutil::FileExists(m_dir + name)) << name << " was deleted";
+            EXPECT_TRUE(Registered(TEST_CLSID_A) && Registered(TEST_CLSID_B)) << "nothing unregistered";
+            EXPECT_TRUE(RecordExists("\\Held") && RecordExists("\\Free")) << "both records intact";
+            EXPECT_NE(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 0)) << "the holder still runs";
+        }
     }
-    EXPECT_TRUE(testutil::FileExists(dll)) << "nothing removed";
-    EXPECT_TRUE(RecordExists("\\Held"));
-    EXPECT_NE(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 0)) << "the holder still runs";
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, vector, "IE", "7.0");
+    CUtil::InitSystemFolders();
     {
         testutil::DialogDriver ok(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED));
         EXPECT_EQ(1u, RunUninstall(request));
     }
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 5000)) << "the holder was closed";
     EXPECT_FALSE(testutil::FileExists(dll));
-    EXPECT_FALSE(RecordExists("\\Held"));
+    EXPECT_FALSE(RecordExists("\\Held") || RecordExists("\\Free"));
     ::TerminateProcess(pi.hProcess, 0);
-    ::CloseHandle(pi.hProcess);
+    CUtil::InitSystemFolders();
 }
 
 TEST_F(UninstallTest, AnItemWithoutFilesGoesByItsRecord)
