@@ -87,24 +87,49 @@ protected:
     testutil::RegistryValueGuard m_noShow{HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate"};
 };
 
-TEST_F(InstallNotificationTest, PortalStartPageOnBrowser6HidesTheOffer)
+// The start-page offer shows unless the portal already is the start page
+// and, from browser 7 on, also the default search; the options document can
+// hide it too. The update offer moves up into a hidden offer's place.
+TEST_F(InstallNotificationTest, StartPageOfferRule)
 {
-    Browser("6.0");
-    CUtil::SetProfileString(HKEY_CURRENT_USER, kMain, "Start Page", "http://www.zelto.com/");
-    CUtil::SetProfileInteger(HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate", 1);
-    Seen seen;
-    EXPECT_EQ(IDOK, Run(IDOK, seen, [](HWND wnd) {
-        ::SendMessageA(::GetDlgItem(wnd, 1010), BM_SETCHECK, BST_UNCHECKED, 0);
-    }));
-    EXPECT_FALSE(seen.startVisible);
-    EXPECT_FALSE(seen.startEnabled);
-    EXPECT_FALSE(seen.startChecked);
-    EXPECT_TRUE(seen.noShowVisible);
-    EXPECT_EQ(231, seen.noShowRect.top) << "the update offer takes the first place";
-    EXPECT_EQ(99u, CUtil::GetProfileInteger(HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate", 99)) << "cleared by OK";
-    for (const auto& url : m_server.RequestedUrls())
-        EXPECT_EQ(std::string::npos, url.find("cc.zelto.com")) << "no ping: " << url;
-    EXPECT_FALSE(m_server.RequestedUrls().empty()) << "the options document was asked for";
+    const char kScopes[] = "SOFTWARE\\Microsoft\\Internet Explorer\\SearchScopes";
+    const std::string scope = std::string(kScopes) + "\\ZeltoOfferTest";
+    testutil::RegistryValueGuard defaultScope(HKEY_CURRENT_USER, kScopes, "DefaultScope");
+    CUtil::SetProfileString(HKEY_CURRENT_USER, scope.c_str(), "DisplayName", "Zelto");
+    CUtil::SetProfileString(HKEY_CURRENT_USER, scope.c_str(), "URL", ZELTO_SEARCH_URL);
+    const char hideStartPage[] = R"({"static.zelto.com/app/conf/confExposure.xml":
+        {"body": "<OmbrixConf><showStartPageAndSearch>false</showStartPageAndSearch></OmbrixConf>"}})";
+    struct Case { const char* browser; bool portalStart, portalSearch, documentHides, offered; };
+    for (const Case& c : {Case{"6.0", true, false, false, false}, Case{"6.0", false, true, false, true},
+                          Case{"8.0", true, false, false, true}, Case{"8.0", true, true, false, false},
+                          Case{"8.0", false, true, false, true}, Case{"8.0", false, false, true, false}}) {
+        SCOPED_TRACE(std::string("browser ") + c.browser + (c.portalStart ? ", portal start page" : "") +
+                     (c.portalSearch ? ", portal search" : "") + (c.documentHides ? ", hidden by the document" : ""));
+        Browser(c.browser);
+        CUtil::SetProfileString(HKEY_CURRENT_USER, kMain, "Start Page",
+                                c.portalStart ? "http://www.zelto.com/" : "http://www.other.com/");
+        CUtil::SetProfileString(HKEY_CURRENT_USER, kScopes, "DefaultScope", c.portalSearch ? "ZeltoOfferTest" : "none");
+        m_server.SetRules(c.documentHides ? hideStartPage : "{}");
+        CUtil::SetProfileInteger(HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate", 1);
+        m_server.ClearRequests();
+        Seen seen;
+        EXPECT_EQ(IDOK, Run(IDOK, seen, [](HWND wnd) {
+            ::SendMessageA(::GetDlgItem(wnd, 1010), BM_SETCHECK, BST_UNCHECKED, 0);
+            ::SendMessageA(::GetDlgItem(wnd, 1009), BM_SETCHECK, BST_UNCHECKED, 0);   // nothing changes the settings
+        }));
+        EXPECT_EQ(c.offered, seen.startVisible);
+        EXPECT_EQ(c.offered, seen.startChecked && seen.startEnabled);
+        EXPECT_TRUE(seen.noShowVisible);
+        EXPECT_EQ(c.offered ? 249 : 231, seen.noShowRect.top);
+        if (c.offered) {
+            EXPECT_EQ(231, seen.startRect.top);
+        }
+        EXPECT_EQ(99u, CUtil::GetProfileInteger(HKEY_CURRENT_USER, kQrv, "NoShowIfUpdate", 99)) << "cleared by OK";
+        for (const auto& url : m_server.RequestedUrls())
+            EXPECT_EQ(std::string::npos, url.find("cc.zelto.com")) << "no ping: " << url;
+        EXPECT_FALSE(m_server.RequestedUrls().empty()) << "the options document was asked for";
+    }
+    DeleteKeyTree(HKEY_CURRENT_USER, scope.c_str());
 }
 
 TEST_F(InstallNotificationTest, OptionsDocumentTurnsOffTheUpdateOffer)
