@@ -27,7 +27,7 @@ protected:
     }
     void TearDown() override
     {
-        for (const char* name : {"ZeltoTestCtl.dll", "ZeltoTestCtl2.dll"}) {
+        for (const char* name : {"ZeltoTestCtl.dll", "ZeltoTestCtl2.dll", "ZeltoShared.dll", "ZeltoOld.dll"}) {
             std::string path = m_dir + "\\" + name;
             CUtil::UnregisterServer(path.c_str());
             ::DeleteFileA(path.c_str());
@@ -66,6 +66,12 @@ protected:
 
 TEST_F(ItemInstallationTest, PlacesRegistersAndRecords)
 {
+    // The companion control as the browser's code store lists it gives the
+    // entry's version.
+    const std::string units = std::string("SOFTWARE\\Microsoft\\Code Store Database\\Distribution Units\\") +
+                              ZELTO_COMPANION_CLSID;
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, (units + "\\Contains\\Files").c_str(),
+                            testutil::Component("companion\\ZeltoOmbrix.dll").c_str(), "");
     CUpdateSet item;
     item.m_strName = "ZeltoTestCtl";
     Stage(item, "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A, 1);
@@ -82,6 +88,9 @@ TEST_F(ItemInstallationTest, PlacesRegistersAndRecords)
     EXPECT_EQ("\"" + testutil::ProgramPath() + "\" -u", Record("", "UninstallString")) << "the path quoted";
     EXPECT_EQ("QRV Corp.", Record("", "Publisher"));
     EXPECT_EQ(ZELTO_HOME_URL, Record("", "URLInfoAbout"));
+    EXPECT_EQ(testutil::ProgramPath(), Record("", "DisplayIcon"));
+    EXPECT_EQ("1.0.1.31", Record("", "DisplayVersion"));
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, units.c_str());
     EXPECT_EQ("ZeltoTestCtl", Record("\\ZeltoTestCtl", nullptr)) << "the main file's base name";
     EXPECT_EQ(m_dir + "\\ZeltoTestCtl2.dll", Record("\\ZeltoTestCtl\\ZeltoTestCtl2", "FilePath"));
     EXPECT_EQ(1u, CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\ZeltoTestCtl\\ZeltoTestCtl2").c_str(),
@@ -100,21 +109,25 @@ TEST_F(ItemInstallationTest, SelfUninstallerLeavesNoRecord)
     EXPECT_EQ("<none>", Record("", "DisplayName"));
 }
 
+// The roll back of a first installation unregisters and deletes what it
+// placed and registered, except a shared file, which is never deleted.
 TEST_F(ItemInstallationTest, AFailedFileRollsTheItemBack)
 {
     CUpdateSet item;
     item.m_strName = "Broken";
     Stage(item, "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A, 1);
-    CUpdateInfo& second = Stage(item, "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_B, 0);
-    second.m_szRunFileName = "helper.exe";   // its auxiliary program cannot be fetched
-    second.m_szRunSource = "http://evil.example/zelto/zeltosetup/helper.exe";
+    CUpdateInfo& shared = Stage(item, "v1004", "ZeltoShared.dll", TEST_CLSID_B, 0, "ZeltoTestCtl2.dll");
+    shared.m_bRegister = 0;
+    shared.m_bSharedDll = 1;
+    Stage(item, "bad", "ZeltoTestCtl2.dll", TEST_CLSID_B, 0, "ZeltoBadReg.dll");   // its registration fails
     int restart = 0;
     EXPECT_FALSE(InstallItem(item, 1, restart));
     EXPECT_FALSE(testutil::FileExists(m_dir + "\\ZeltoTestCtl.dll")) << "the placed first file is removed";
+    EXPECT_TRUE(testutil::FileExists(m_dir + "\\ZeltoShared.dll")) << "a shared file stays";
     EXPECT_EQ("<none>", Record("", "DisplayName")) << "a first installation leaves no uninstall entry";
-    WORD code = 9;
-    CUtil::CheckClassRegistration(std::string(TEST_CLSID_A).substr(1, 36).c_str(), &code);
-    EXPECT_EQ(0, code) << "unregistered";
+    char server[MAX_PATH] = "";
+    EXPECT_FALSE(CUtil::GetInprocServerPath(std::string(TEST_CLSID_A).substr(1, 36).c_str(), server, sizeof(server)))
+        << "unregistered before it was deleted: " << server;
 }
 
 TEST_F(ItemInstallationTest, AFailedUpdatePutsTheItemBackAsItWas)
@@ -163,8 +176,14 @@ TEST_F(ItemInstallationTest, AFailedUpdatePutsTheItemBackAsItWas)
         << "the copies of the old files are gone";
 }
 
-TEST_F(ItemInstallationTest, DeleteRegKeyTexts)
+// A file's DELETEREGCLASS removes the server registered for that class
+// (unregistered and deleted) before the file is placed; DELETEREGKEY
+// removes a key of the roots it names, never a whole root.
+TEST_F(ItemInstallationTest, RegistryTextsRemoveBeforePlacing)
 {
+    const std::string old = m_dir + "\\ZeltoOld.dll";
+    ::CopyFileA(testutil::Component("v1004\\ZeltoTestCtl2.dll").c_str(), old.c_str(), FALSE);
+    ASSERT_TRUE(CUtil::RegisterServer(old.c_str()));
     CUtil::SetProfileString(HKEY_CURRENT_USER, "Software\\ZeltoDelKey\\a\\b", "v", "1");
     EXPECT_EQ(HKEY_CURRENT_USER, RootOfKeyText("HKEY_CURRENT_USER"));
     EXPECT_EQ(HKEY_LOCAL_MACHINE, RootOfKeyText("HKEY_LOCAL")) << "the first name that begins with it";
@@ -175,9 +194,13 @@ TEST_F(ItemInstallationTest, DeleteRegKeyTexts)
     item.m_strName = "Keys";
     CUpdateInfo& file = Stage(item, "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A, 0);
     file.m_szDeleteRegKey = "HKEY_CURRENT_USER\\Software\\ZeltoDelKey";
+    file.m_szDeleteRegClass = std::string(TEST_CLSID_B).substr(1, 36);
     testutil::TestLog log(1);
     int restart = 0;
     EXPECT_TRUE(InstallProcess(file, "Keys", 1, FALSE, restart));
+    char server[MAX_PATH];
+    EXPECT_FALSE(CUtil::GetInprocServerPath(file.m_szDeleteRegClass.c_str(), server, sizeof(server))) << server;
+    EXPECT_FALSE(testutil::FileExists(old));
     EXPECT_EQ("gone", CUtil::GetProfileString(HKEY_CURRENT_USER, "Software\\ZeltoDelKey\\a\\b", "v", "gone"));
 
     for (const char* text : {"HKEY_BOGUS\\Software\\x", "\\Software", "HKEY_CURRENT_USER\\"}) {
