@@ -108,6 +108,10 @@ Result Archive::CheckLayout(uint64_t directoryOffset)
         uint64_t next = i + 1 < spans.size() ? spans[i + 1].first : directoryOffset;
         if (spans[i].second > next) return Result::Corrupt;
     }
+    for (Entry& entry : m_entries) {
+        auto after = std::upper_bound(spans.begin(), spans.end(), std::make_pair(entry.localHeaderOffset, UINT64_MAX));
+        entry.dataLimit = after == spans.end() ? directoryOffset : after->first;
+    }
     return Result::Ok;
 }
 
@@ -227,6 +231,26 @@ std::string Archive::SafeRelativePath(const std::string& name, char separator)
     return out;
 }
 
+// The local header repeats what the directory says of an entry; an archive
+// where the two disagree (another name, method, encryption or, without a
+// data descriptor, CRC or sizes) is refused, since other unpackers follow
+// the local header and would see other files than were checked here.
+bool Archive::LocalHeaderAgrees(const Entry& entry, const unsigned char* local)
+{
+    const uint16_t flags = U16(local + 6);
+    if (U16(local + 8) != entry.method || (flags & 0x0001) != (entry.flags & 0x0001)) return false;
+    if (!(flags & 0x0008)) {
+        auto same = [](uint32_t stated, uint64_t central) { return stated == 0xFFFFFFFF || stated == central; };
+        if (U32(local + 14) != entry.crc || !same(U32(local + 18), entry.compressedSize) ||
+            !same(U32(local + 22), entry.size))
+            return false;
+    }
+    const size_t nameLength = U16(local + 26);
+    if (nameLength != entry.name.size()) return false;
+    std::string name(nameLength, '\0');
+    return ReadAt(entry.localHeaderOffset + 30, &name[0], nameLength) && name == entry.name;
+}
+
 Result Archive::Extract(size_t index, const std::string& folder, const Progress& progress)
 {
     try {
@@ -266,8 +290,9 @@ Result Archive::ExtractEntry(size_t index, const std::string& folder, const Prog
 
     unsigned char local[30];
     if (!ReadAt(entry.localHeaderOffset, local, sizeof(local)) || U32(local) != kLocalHeader) return Result::Corrupt;
+    if (!LocalHeaderAgrees(entry, local)) return Result::Corrupt;
     const uint64_t dataOffset = entry.localHeaderOffset + 30 + U16(local + 26) + U16(local + 28);
-    if (dataOffset > m_fileSize || entry.compressedSize > m_fileSize - dataOffset) return Result::Corrupt;
+    if (dataOffset > entry.dataLimit || entry.compressedSize > entry.dataLimit - dataOffset) return Result::Corrupt;
     if (entry.method == 0 && entry.compressedSize != entry.size) return Result::Corrupt;
 
     // Written beside its place first: a failure leaves nothing behind and an

@@ -43,6 +43,7 @@ struct Entry {
     uint64_t compressedSize = 0;
     uint64_t size = 0;
     uint64_t localHeaderOffset = 0;
+    uint64_t dataLimit = 0;     // where the next entry or the directory begins
     bool IsFolder() const { return !name.empty() && (name.back() == '/' || name.back() == '\\'); }
 };
 
@@ -83,6 +84,7 @@ public:
 private:
     Result ReadCentralDirectory();
     Result CheckLayout(uint64_t directoryOffset);
+    bool LocalHeaderAgrees(const Entry& entry, const unsigned char* local);
     Result ExtractEntry(size_t index, const std::string& folder, const Progress& progress);
     bool ReadAt(uint64_t offset, void* buffer, size_t size);
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -99,10 +101,29 @@ TEST_F(ZipTest, BrokenArchivesAreRefused)
     EXPECT_EQ(static_cast<int>(zip::Result::Corrupt), static_cast<int>(*result));
     EXPECT_FALSE(testutil::FileExists(m_out + "\\early.txt"));
 
-    // Bombs: more than the ceiling declared, two records on one entry's data.
+    // Bombs: more than the ceiling declared, two records on one entry's
+    // data, more unpacked than declared.
     EXPECT_EQ(zip::Result::TooLarge, ExtractAll("huge.zip"));
     EXPECT_EQ(zip::Result::Corrupt, ExtractAll("overlap.zip"));
-    EXPECT_FALSE(testutil::FileExists(m_out + "\\a.txt"));
+    {
+        zip::Archive understated = MakeArchive();
+        ASSERT_EQ(zip::Result::Ok, understated.Open(Data("understated.zip")));
+        uint64_t most = 0;
+        EXPECT_EQ(zip::Result::Corrupt, understated.Extract(0, m_out, [&](const std::string&, uint64_t done, uint64_t) {
+            most = std::max(most, done);
+            return true;
+        }));
+        EXPECT_LE(most, 1000u) << "stopped at the declared size";
+        EXPECT_FALSE(testutil::FileExists(m_out + "\\u.txt"));
+    }
+    EXPECT_EQ(zip::Result::Unsupported, ExtractAll("encrypted.zip"));
+    EXPECT_FALSE(testutil::FileExists(m_out + "\\e.txt"));
+
+    // A local header that says otherwise than the directory.
+    for (const char* name : {"local-name.zip", "local-method.zip", "local-crc.zip", "local-extra.zip"}) {
+        EXPECT_EQ(zip::Result::Corrupt, ExtractAll(name)) << name;
+        EXPECT_FALSE(testutil::FileExists(m_out + "\\a.txt")) << name;
+    }
 }
 
 TEST_F(ZipTest, AFailedEntryLeavesTheFileThatWasThere)
@@ -126,6 +147,11 @@ TEST_F(ZipTest, NothingLandsOutsideTheFolder)
     EXPECT_EQ(zip::Result::UnsafeName, archive.Extract(0, m_out));
     EXPECT_EQ(zip::Result::Ok, archive.Extract(1, m_out));
     EXPECT_EQ(zip::Result::UnsafeName, ExtractAll("absolute.zip"));
+    ASSERT_EQ(zip::Result::Ok, archive.Open(Data("names.zip")));
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(zip::Result::UnsafeName, archive.Extract(i, m_out)) << "entry " << i;
+    EXPECT_EQ(zip::Result::Ok, archive.Extract(3, m_out));
+    EXPECT_FALSE(testutil::FileExists(m_out + "\\a.txt"));
+    EXPECT_FALSE(testutil::FileExists("C:\\evil.txt"));
     char temp[MAX_PATH];
     ::GetTempPathA(MAX_PATH, temp);
     EXPECT_FALSE(testutil::FileExists(std::string(temp) + "evil.txt"));
@@ -134,6 +160,7 @@ TEST_F(ZipTest, NothingLandsOutsideTheFolder)
     EXPECT_EQ("a\\b", zip::Archive::SafeRelativePath("./a//b", '\\'));
     EXPECT_EQ("", zip::Archive::SafeRelativePath("a/../../b", '\\'));
     EXPECT_EQ("", zip::Archive::SafeRelativePath("C:x", '\\'));
+    EXPECT_EQ("", zip::Archive::SafeRelativePath("dir/a:b", '\\'));
     EXPECT_EQ("", zip::Archive::SafeRelativePath("\\\\server\\share", '\\'));
     // Device names with any extension, and parts that Windows would trim.
     for (const char* device : {"aux.txt", "sub/CON", "LPT9.log", "nul", "Com1.dll", "x.", "dir /y", "dir./y"})
