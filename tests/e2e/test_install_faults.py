@@ -154,20 +154,27 @@ class Faults(FaultScenario):
         return holder
 
     def test_held_file_with_reboot_asks_for_the_restart(self):
-        z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
+        """No to the restart question: status 90, exit 3010; Yes: the restart
+        is started (Wine's shutdown does nothing), status 91, exit 1641."""
         publish("rebootmode", [("Held", [file_xml("ZeltoTestCtl.dll", COMPONENTS + "v1005/ZeltoTestCtl.dll",
                                                   "<VERSION>1,0,0,5</VERSION><REBOOT>1</REBOOT>")])])
-        holder = self.hold("ZeltoTestCtl.dll")
-        try:
-            run = z.run_driver(["-x", doc("rebootmode")], presses=[1, 7], timeout=90)   # install, then No
-        finally:
-            holder.kill()
-            holder.wait(timeout=30)
-        self.assertEqual(90, run.status_codes()[-1], run.lines)
-        self.assertEqual(3010, run.exit_code, "a restart is needed")
-        self.assertTrue(any(w["text"].startswith("새로운 설정 내용을 적용하기 위해") for w in run.windows), run.lines)
-        pending = z.reg("query", SESSION_MANAGER, "/v", "PendingFileRenameOperations").stdout.decode("cp949", "replace")
-        self.assertIn("ZeltoTestCtl.dll", pending)
+        for answer, status, code in ((7, 90, 3010), (6, 91, 1641)):
+            with self.subTest(answer=answer):
+                z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
+                holder = self.hold("ZeltoTestCtl.dll")
+                try:
+                    run = z.run_driver(["-x", doc("rebootmode")], presses=[1, answer], timeout=90)
+                finally:
+                    holder.kill()
+                    holder.wait(timeout=30)
+                self.assertEqual(status, run.status_codes()[-1], run.lines)
+                self.assertEqual(code, run.exit_code)
+                self.assertTrue(any(w["text"].startswith("새로운 설정 내용을 적용하기 위해") for w in run.windows),
+                                run.lines)
+                self.assertFalse([w for w in run.windows if "failed" in w["text"]], "no failure box of the restart")
+                pending = z.reg("query", SESSION_MANAGER, "/v",
+                                "PendingFileRenameOperations").stdout.decode("cp949", "replace")
+                self.assertIn("ZeltoTestCtl.dll", pending)
         z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
 
     def test_held_file_without_force_is_replaced_at_restart_silently(self):
@@ -181,6 +188,7 @@ class Faults(FaultScenario):
             holder.kill()
             holder.wait(timeout=30)
         self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(0, run.exit_code, "no restart was asked for")
         self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"] and 1009 not in w["ids"]])
         pending = z.reg("query", SESSION_MANAGER, "/v", "PendingFileRenameOperations").stdout.decode("cp949", "replace")
         self.assertIn("ZeltoTestCtl.dll", pending)
