@@ -1,7 +1,10 @@
 #include "app/AccountCheck.h"
 
 #include "base/Handles.h"
+#include "base/Strings.h"
 #include "sys/Platform.h"
+
+#include "resource.h"
 
 BOOL TokenHasAdminOrPowerUsers()
 {
@@ -11,8 +14,11 @@ BOOL TokenHasAdminOrPowerUsers()
     alignas(TOKEN_GROUPS) BYTE buffer[1024];
     DWORD needed = 0;
     if (!::GetTokenInformation(token.get(), TokenGroups, buffer, sizeof(buffer), &needed)) return FALSE;
-    const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer);
+    return GroupsHoldAdminOrPowerUsers(*reinterpret_cast<const TOKEN_GROUPS*>(buffer));
+}
 
+BOOL GroupsHoldAdminOrPowerUsers(const TOKEN_GROUPS& groups)
+{
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     BYTE admins[SECURITY_MAX_SID_SIZE], powerUsers[SECURITY_MAX_SID_SIZE];
     PSID adminSid = admins, powerSid = powerUsers;
@@ -22,8 +28,8 @@ BOOL TokenHasAdminOrPowerUsers()
     *::GetSidSubAuthority(powerSid, 0) = SECURITY_BUILTIN_DOMAIN_RID;
     *::GetSidSubAuthority(powerSid, 1) = DOMAIN_ALIAS_RID_POWER_USERS;   // S-1-5-32-547
 
-    for (DWORD i = 0; i < groups->GroupCount; ++i) {
-        PSID sid = groups->Groups[i].Sid;
+    for (DWORD i = 0; i < groups.GroupCount; ++i) {
+        PSID sid = groups.Groups[i].Sid;
         if (::EqualSid(sid, adminSid) || ::EqualSid(sid, powerSid)) return TRUE;
     }
     return FALSE;
@@ -36,9 +42,17 @@ BOOL IsAccountAllowed(DWORD platformId, DWORD majorVersion, BOOL (*tokenCheck)()
     return IsVistaOrLater(platformId, majorVersion);
 }
 
-BOOL IsAccountAllowed()
+
+BOOL AccountMayRun(DWORD platformId, DWORD majorVersion, BOOL (*tokenCheck)())
+{
+    if (IsAccountAllowed(platformId, majorVersion, tokenCheck)) return TRUE;
+    ShowMessage(IDS_NOT_ADMIN);
+    return FALSE;
+}
+
+BOOL AccountMayRun()
 {
     DWORD platformId = VER_PLATFORM_WIN32_NT, majorVersion = 0;
     GetVersionFacts(platformId, majorVersion);
-    return IsAccountAllowed(platformId, majorVersion, &TokenHasAdminOrPowerUsers);
+    return AccountMayRun(platformId, majorVersion, &TokenHasAdminOrPowerUsers);
 }

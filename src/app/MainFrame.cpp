@@ -70,8 +70,7 @@ int CMainFrame::OnCreate()
         WriteLog(1, "[OnCreate] This program accepts unsigned catalogues: a development build, never to be shipped");
     SetMainFrameWindow(m_hWnd);
 
-    if (!IsAccountAllowed()) {
-        ShowMessage(IDS_NOT_ADMIN);
+    if (!AccountMayRun()) {
         SetMainFrameWindow(nullptr);
         return -1;
     }
