@@ -70,6 +70,9 @@ BOOL CHttpUtil::CheckDownloadURL(const char* url, const char* domainSuffix, cons
         return FALSE;
     }
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return FALSE;
+    // The scheme as written, too: some URL crackers take any beginning of
+    // "http" ("htt://", "h://") for http.
+    if (_strnicmp(url, "http://", 7) != 0 && _strnicmp(url, "https://", 8) != 0) return FALSE;
 
     // The host's last bytes, as many as the suffix has, byte-exact.
     size_t hostLength = std::strlen(host), suffixLength = std::strlen(domainSuffix);
