@@ -41,6 +41,13 @@ public:
     // Where the build names catalogue keys, the catalogue must first be
     // bound to the run (CheckCatalogueFreshness) and its SERIAL is recorded.
     BOOL CreateUpdateList();
+    // CreateUpdateList on catalogue bytes from elsewhere than the download
+    // (the parser fuzzer's way in).
+    BOOL CreateUpdateList(std::string catalogue)
+    {
+        m_catalogue = std::move(catalogue);
+        return CreateUpdateList();
+    }
     // A signed catalogue's SERIAL, MODE and EXPIRES against the run and the
     // serials accepted before; on refusal LastError 1017, 1018 or 1019.
     BOOL CheckCatalogueFreshness(const pugi::xml_node& root, ULONGLONG& serial);

@@ -75,4 +75,7 @@ public:
     // Asks the content server which install options to offer: writes 0 into
     // a flag whose option the document switches off; leaves them otherwise.
     static void GetInstallOption(BYTE* showStartPageAndSearch, BYTE* showUpdateWindow);
+    // Reads an options document's bytes: FALSE when they are no XML, the
+    // flags then untouched.
+    static BOOL ReadInstallOption(const std::string& document, BYTE* showStartPageAndSearch, BYTE* showUpdateWindow);
 };

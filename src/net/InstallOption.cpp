@@ -2,6 +2,7 @@
 // offers. The document can only switch an option off.
 #include "net/HttpUtil.h"
 
+#include "base/Handles.h"
 #include "base/LastError.h"
 #include "base/Log.h"
 #include "net/HttpRequest.h"
@@ -37,14 +38,31 @@ void CHttpUtil::GetInstallOption(BYTE* showStartPageAndSearch, BYTE* showUpdateW
         return;
     }
 
-    pugi::xml_document doc;
-    if (!doc.load_file(localPath.c_str(), pugi::parse_default, pugi::encoding_utf8)) {
+    std::string document;
+    {
+        zelto::ScopedFile file(::CreateFileA(localPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD size = file ? ::GetFileSize(file.get(), nullptr) : INVALID_FILE_SIZE;
+        DWORD read = 0;
+        if (size != INVALID_FILE_SIZE && size <= kMaxOptionsBytes) {
+            document.assign(size, '\0');
+            if (size && (!::ReadFile(file.get(), &document[0], size, &read, nullptr) || read != size)) document.clear();
+        }
+    }
+    if (!ReadInstallOption(document, showStartPageAndSearch, showUpdateWindow)) {
         RecordLastError(ERR_XML_PARSE, ::GetLastError());
         WriteLog(1, "[CHttpUtil::GetInstallOption] Invalid XML File (parse_file failed)");
         return;
     }
     WriteLog(1, "CUtil::ParseXMLArgument(%s)", localPath.c_str());
+    ::DeleteFileA(localPath.c_str());
+}
+
+BOOL CHttpUtil::ReadInstallOption(const std::string& document, BYTE* showStartPageAndSearch, BYTE* showUpdateWindow)
+{
+    pugi::xml_document doc;
+    if (!doc.load_buffer(document.data(), document.size(), pugi::parse_default, pugi::encoding_utf8)) return FALSE;
     ApplyOption(doc, "/OmbrixConf/showStartPageAndSearch/", showStartPageAndSearch);
     ApplyOption(doc, "/OmbrixConf/showUpdateWindow/", showUpdateWindow);
-    ::DeleteFileA(localPath.c_str());
+    return TRUE;
 }
