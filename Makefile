@@ -52,10 +52,11 @@ demo: bootstrap
 	@$(RUNNABLE) demo-here
 
 # The demo builds only what it runs: the program built with the sample key,
-# the driver, and the sample's components and signed repository.
+# the driver, and the sample's components and signed repository. It runs in
+# a Wine prefix of its own, so that what the tests did never shows in it.
 demo-here: configure
 	cmake --build $(BUILD) -j $(JOBS) --target ZeltoSetupSampleKey ZeltoDriver sample_repository
-	bash tools/with-wine.sh bash tools/demo.sh
+	ZELTO_WINEPREFIX=$(CURDIR)/build/demo/wine bash tools/with-wine.sh bash tools/demo.sh
 
 bench: bootstrap
 	@$(RUNNABLE) bench-here

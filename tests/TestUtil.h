@@ -6,9 +6,12 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testutil {
@@ -63,6 +66,20 @@ bool WaitFor(Predicate predicate, DWORD timeoutMs)
         ::Sleep(20);
     }
     return true;
+}
+
+// Joins a worker that sets finished as its last step, waiting at most
+// timeoutMs: a worker still running then ends the test program with a
+// message naming it, instead of holding the run until ctest's limit (the
+// worker uses the test's state, so it can be neither left nor stopped).
+inline void JoinWithin(std::thread& worker, const std::atomic<bool>& finished, DWORD timeoutMs, const char* what)
+{
+    if (!WaitFor([&] { return finished.load(); }, timeoutMs)) {
+        std::fprintf(stderr, "FAILED: %s did not return within %lu ms\n", what, static_cast<unsigned long>(timeoutMs));
+        std::fflush(stderr);
+        ::TerminateProcess(::GetCurrentProcess(), 1);
+    }
+    worker.join();
 }
 
 // The Unix path of a Windows path (Wine's own export), "" when unknown.

@@ -3,7 +3,8 @@
 zelto_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZELTO_BUILD=${ZELTO_BUILD:-$zelto_root/build}
 export ZELTO_BUILD
-WINEPREFIX=$ZELTO_BUILD/wine
+# ZELTO_WINEPREFIX may name a prefix of its own (the demo's).
+WINEPREFIX=${ZELTO_WINEPREFIX:-$ZELTO_BUILD/wine}
 export WINEPREFIX
 WINEDEBUG=-all
 export WINEDEBUG

@@ -122,8 +122,16 @@ BOOL CInstallNotificationDlg::OnInitDialog()
     ::SendMessageA(noShow, BM_SETCHECK, stored ? BST_CHECKED : BST_UNCHECKED, 0);
 
     // 9. One question and one information block per item.
+    // Each item's question on a line of its own, its information apart
+    // from the one before by a blank line.
     const COLORREF grey = RGB(79, 79, 79);
+    bool first = true;
     for (const auto& item : manager->Items()) {
+        if (!first) {
+            Append(IDC_QUESTION, "\r\n", 9, false, RGB(0, 0, 0));
+            Append(IDC_INFO, "\r\n", 8, false, grey);
+        }
+        first = false;
         SetText(kTitleId, item->m_strName.c_str());
         Append(IDC_QUESTION, "젤토에서 배포하는 ", 9, false, RGB(0, 0, 0));
         Append(IDC_QUESTION, item->m_strName.c_str(), 9, true, RGB(0, 0, 0));
@@ -140,7 +148,31 @@ BOOL CInstallNotificationDlg::OnInitDialog()
         }
         Append(IDC_INFO, item->m_strDescription.c_str(), 8, false, grey);
     }
+    FitQuestion();
     return TRUE;
+}
+
+// The question box holds two lines; for more it grows into the information
+// box's room, and where even that is too little it scrolls (and is enabled,
+// so that it can be scrolled): every item's name can be read.
+void CInstallNotificationDlg::FitQuestion()
+{
+    HWND question = GetDlgItem(IDC_QUESTION), info = GetDlgItem(IDC_INFO);
+    const int lines = static_cast<int>(::SendMessageA(question, EM_GETLINECOUNT, 0, 0));
+    if (lines <= 2) return;
+    POINTL top = {}, next = {};
+    ::SendMessageA(question, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&top), ::SendMessageA(question, EM_LINEINDEX, 0, 0));
+    ::SendMessageA(question, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&next), ::SendMessageA(question, EM_LINEINDEX, 1, 0));
+    const int lineHeight = next.y > top.y ? static_cast<int>(next.y - top.y) : 15;
+    const int kTop = 84, kInfoBottom = 221, kGap = 8, kLeastInfo = 46;
+    int height = lines * lineHeight + 1;
+    const int most = kInfoBottom - kLeastInfo - kGap - kTop;
+    if (height > most) {
+        height = most;
+        ::EnableWindow(question, TRUE);
+    }
+    ::MoveWindow(question, 111, kTop, 304, height, FALSE);
+    ::MoveWindow(info, 111, kTop + height + kGap, 304, kInfoBottom - (kTop + height + kGap), FALSE);
 }
 
 void CInstallNotificationDlg::OnInstall()

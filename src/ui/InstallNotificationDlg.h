@@ -22,6 +22,7 @@ protected:
 private:
     void OnInstall();
     void Append(int control, const char* text, int points, bool bold, COLORREF colour);
+    void FitQuestion();
 
     HWND m_hParent;
     CxSkinButton m_btnInstall, m_btnCancel, m_btnClose;

@@ -3,7 +3,6 @@ downloads, destinations held by a running process. Each test publishes its
 own catalogue on the local content server."""
 import os
 import subprocess
-import time
 import unittest
 import zipfile
 
@@ -148,9 +147,14 @@ class Faults(FaultScenario):
         dest = os.path.join(z.OMBRIX_DIR, name)
         with open(os.path.join(z.BIN, "tests", "components", "v1004", name), "rb") as src, open(dest, "wb") as dst:
             dst.write(src.read())
+        ready = os.path.join(z.BIN, "holder-ready")
+        if os.path.exists(ready):
+            os.remove(ready)
         holder = subprocess.Popen([z.RUNNER, HOLDER, z.win_path(dest)], stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(1.5)
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  env=dict(os.environ, ZELTO_HOLDER_READY=z.win_path(ready)))
+        z.wait_for(lambda: os.path.exists(ready), 30, "the holder to load " + name)
+        os.remove(ready)
         return holder
 
     def test_held_file_with_reboot_asks_for_the_restart(self):

@@ -240,7 +240,8 @@ def requested_urls(method=None):
     return [r["url"] for r in records if method is None or r["method"] == method]
 
 
-PREFIX_C = os.path.join(os.environ.get("ZELTO_BUILD") or os.path.join(SOURCE, "build"), "wine", "drive_c")
+PREFIX_C = os.path.join(os.environ.get("WINEPREFIX") or
+                        os.path.join(os.environ.get("ZELTO_BUILD") or os.path.join(SOURCE, "build"), "wine"), "drive_c")
 # The program files folder of the build under test (the 64-bit test build sees the native one).
 PROGRAM_FILES = os.path.join(PREFIX_C, "Program Files" if os.environ.get("ZELTO_ARCH") == "x86_64" else "Program Files (x86)")
 OMBRIX_DIR = os.path.join(PROGRAM_FILES, "Zelto", "Ombrix")

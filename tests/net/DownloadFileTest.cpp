@@ -209,7 +209,11 @@ TEST_F(DownloadTest, CancelStopsBeforeTheNextChunkIsWritten)
     m_server.SetRules(R"({"down.zelto.com/zelto/zeltosetup/slow.bin": {"trickle": [4096, 100], "no_length": true}})");
     BOOL result = TRUE;
     HANDLE event = cancel.get();
-    std::thread worker([&] { result = Download(url, window, event); });
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        result = Download(url, window, event);
+        finished = true;
+    });
     DWORD written = 0;
     ULONGLONG deadline = ::GetTickCount64() + 20000;
     bool done = false;
@@ -221,7 +225,7 @@ TEST_F(DownloadTest, CancelStopsBeforeTheNextChunkIsWritten)
         }
         ::Sleep(10);
     }
-    worker.join();
+    testutil::JoinWithin(worker, finished, 60000, "the cancelled download");
     ::DestroyWindow(window);
     EXPECT_TRUE(done);
     EXPECT_LT(written, 40000u);

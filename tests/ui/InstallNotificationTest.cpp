@@ -12,6 +12,7 @@
 
 #include <ole2.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -25,6 +26,35 @@ struct Seen {
     RECT startRect = {}, noShowRect = {};
     std::string title;
 };
+
+// What the question box shows: its lines, whether the last one is inside
+// the box, and whether it can be scrolled.
+struct QuestionBox {
+    int lines = 0, lastY = 0, height = 0, infoHeight = 0;
+    bool allVisible = false, enabled = false;
+};
+
+QuestionBox Measure(HWND dialog)
+{
+    HWND question = ::GetDlgItem(dialog, 1015);
+    QuestionBox box;
+    box.lines = static_cast<int>(::SendMessageA(question, EM_GETLINECOUNT, 0, 0));
+    RECT client, info;
+    ::GetClientRect(question, &client);
+    ::GetWindowRect(::GetDlgItem(dialog, 1013), &info);
+    box.height = client.bottom;
+    box.infoHeight = info.bottom - info.top;
+    POINTL top = {}, last = {};
+    const LPARAM end = ::GetWindowTextLengthA(question) - 1;
+    ::SendMessageA(question, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&top), 0);
+    ::SendMessageA(question, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&last), end);
+    box.lastY = static_cast<int>(last.y);
+    const int lineHeight = box.lines > 1 ? static_cast<int>((last.y - top.y) / (box.lines - 1)) : 15;
+    box.allVisible = ::SendMessageA(question, EM_GETFIRSTVISIBLELINE, 0, 0) == 0 && top.y >= 0 &&
+                     last.y + lineHeight <= client.bottom + 1;
+    box.enabled = ::IsWindowEnabled(question) != FALSE;
+    return box;
+}
 
 class InstallNotificationTest : public ::testing::Test {
 protected:
@@ -191,14 +221,27 @@ TEST_F(InstallNotificationTest, QuestionAndInformationNameEveryItem)
     Browser("8.0");
     std::string question, info;
     Seen seen;
+    QuestionBox box;
     Run(IDCANCEL, seen, [&](HWND wnd) {
         char text[4096] = "";
         ::GetWindowTextA(::GetDlgItem(wnd, 1015), text, sizeof(text));
         question = text;
         ::GetWindowTextA(::GetDlgItem(wnd, 1013), text, sizeof(text));
         info = text;
+        box = Measure(wnd);
     });
     DeleteKeyTree(HKEY_CURRENT_USER, untrusted);
+    EXPECT_GE(box.lines, 2);
+    EXPECT_TRUE(box.allVisible) << box.lines << " lines, the last one at y " << box.lastY << " of " << box.height;
+    EXPECT_FALSE(box.enabled) << "nothing to scroll";
+    auto lines = [](std::string text) {   // line breaks as '\n', whatever the control returns
+        text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+        std::replace(text.begin(), text.end(), '\r', '\n');
+        return text;
+    };
+    EXPECT_NE(std::string::npos, lines(question).find("?\n젤토에서 배포하는 ZeltoViewer")) << "a line of its own";
+    EXPECT_NE(std::string::npos, lines(info).find("first description\n\n")) << "a blank line before the next item";
+    EXPECT_GE(box.infoHeight, 40) << "the information box keeps room";
 
     EXPECT_NE(std::string::npos, question.find("젤토에서 배포하는 ZeltoTestCtl 프로그램을 설치하시겠습니까?")) << question;
     EXPECT_NE(std::string::npos, question.find("젤토에서 배포하는 ZeltoViewer 프로그램을 설치하시겠습니까?")) << question;
@@ -208,6 +251,20 @@ TEST_F(InstallNotificationTest, QuestionAndInformationNameEveryItem)
     EXPECT_NE(std::string::npos, info.find("Shady Corp" + sentence)) << "the untrusted publisher is named";
     EXPECT_EQ(info.find(sentence), info.rfind(sentence)) << "the sentence appears for that item only";
     EXPECT_EQ(std::string::npos, info.find("QRV Corporation" + sentence));
+}
+
+TEST_F(InstallNotificationTest, ManyItemsScrollTheQuestion)
+{
+    for (const char* name : {"ZeltoSecondControl", "ZeltoThirdControl", "ZeltoFourthControl", "ZeltoFifthControl"})
+        AddItem(name, "more");
+    Browser("8.0");
+    Seen seen;
+    QuestionBox box;
+    Run(IDCANCEL, seen, [&](HWND wnd) { box = Measure(wnd); });
+    EXPECT_GE(box.lines, 5);
+    EXPECT_TRUE(box.enabled) << "more than fits: the box can be scrolled";
+    EXPECT_GE(box.height, 60) << "grown as far as it may";
+    EXPECT_GE(box.infoHeight, 40) << "the information box keeps room";
 }
 
 TEST_F(InstallNotificationTest, CancelLeavesNoShowIfUpdateAlone)

@@ -207,6 +207,7 @@ TEST_F(WizardTest, NothingTickedShowsTheNoticeAndStays)
     // The notice is a modal dialog of its own: found and answered from a helper thread.
     std::atomic<HWND> notice{nullptr};
     HWND wizard = m_wizard.GetSafeHwnd();
+    std::atomic<bool> answered{false};
     std::thread answer([&] {
         for (int i = 0; i < 400 && !notice; ++i) {
             ::Sleep(25);
@@ -223,9 +224,10 @@ TEST_F(WizardTest, NothingTickedShowsTheNoticeAndStays)
         }
         ::Sleep(100);
         if (notice) ::PostMessageA(notice, WM_COMMAND, IDOK, 0);
+        answered = true;
     });
     Command(IDC_WIZARD_NEXT);
-    answer.join();
+    testutil::JoinWithin(answer, answered, 15000, "the helper answering the notice");
     EXPECT_NE(nullptr, notice.load()) << "the confirm notice";
     EXPECT_EQ(1, m_wizard.Step());
     EXPECT_TRUE(m_main.m_running.empty()) << "no removal started";
