@@ -32,7 +32,7 @@ fi
 
 # The Wine targets: the build whose programs run on this machine.
 build=$(bash "$root/tools/wine-arch.sh" | sed -n 's/^BUILD=\([^ ]*\).*/\1/p')
-exe="$root/$build/tests/fuzz/zelto_fuzz.exe"
+exe="$root/$build/tools/fuzz/zelto_fuzz.exe"
 if [ ! -f "$exe" ]; then
   echo "fuzz: $exe is not built (make build first); the parser targets were not run" >&2
   exit 1
@@ -56,11 +56,11 @@ sed -n 's/^\(ok\|bad\) \([^ ]*\).*/\2/p' "$data/trust-cases.txt" | while read -r
 done
 repository="$data/repository/down.zelto.com/zelto/zeltosetup/Repository"
 declare -A seeds=(
-  [catalogue]="$repository/zeltosetup/zeltosetup.xml $repository/cafe/cafe.xml $root/tests/fuzz/seeds/catalogue-bound.xml"
+  [catalogue]="$repository/zeltosetup/zeltosetup.xml $repository/cafe/cafe.xml $root/tools/fuzz/seeds/catalogue-bound.xml"
   [trust]="$(ls "$trust"/*.txt | tr '\n' ' ')"
   [signature]="$data/signature/catalogue.xml.sig $data/signature/catalogue.xml.small.sig"
-  [options]="$root/tests/fuzz/seeds/options.xml"
-  [param]="$root/tests/fuzz/seeds/param.xml"
+  [options]="$root/tools/fuzz/seeds/options.xml"
+  [param]="$root/tools/fuzz/seeds/param.xml"
 )
 ZELTO_FUZZ_KEY=$(win "$data/sample-key/zelto-sample-catalogue-key.pub.pem")
 export ZELTO_FUZZ_KEY

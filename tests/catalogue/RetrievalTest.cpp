@@ -101,25 +101,6 @@ TEST_F(RetrievalTest, EmptyListsAreGoodCatalogues)
     EXPECT_FALSE(testutil::FileExists(m_catalogue));
 }
 
-TEST_F(RetrievalTest, DownloadFailureShowsTheServerMessage)
-{
-    testutil::MessageBoxCloser closer;
-    RecordLastError(0, 0);
-    EXPECT_FALSE(Manager()->LoadUpdateList()) << "no catalogue address at all";
-    EXPECT_EQ((std::vector<int>{STATUS_CATALOGUE_DOWNLOAD, STATUS_FAILED}), Statuses());
-    testutil::WaitFor([&] { return !closer.Texts().empty(); }, 5000);
-    ASSERT_EQ(1u, closer.Texts().size());
-    EXPECT_EQ(0u, closer.Texts()[0].find("\xBC\xAD\xB9\xF6\xBF\xA1\xBC\xAD")) << "61206 begins with 서버에서";
-    char suffix[64];
-    wsprintfA(suffix, "\r\nErrorCode = %d(%d)", LastError.dwAppError, LastError.dwSysError);
-    EXPECT_NE(std::string::npos, closer.Texts()[0].find(suffix));
-
-    UseMode("zcat");
-    m_server.SetRules(R"({"down.zelto.com/zelto/zeltosetup/Repository/zcat/zcat.xml": {"status": 500}})");
-    EXPECT_FALSE(Manager()->LoadUpdateList());
-    EXPECT_EQ(ERR_HTTP_STATUS, LastError.dwAppError);
-}
-
 TEST_F(RetrievalTest, UnreadableCataloguesShowTheListMessage)
 {
     UseMode("zcat");

@@ -98,19 +98,6 @@ class Faults(FaultScenario):
         self.assertFalse(os.path.exists(os.path.join(STAGING, "ZeltoTestCtl2.zip")), "the archive is removed")
         self.assertIn("[ZeltoSetup][CreateUpdateList] Temp File exist (", z.read_log())
 
-    def test_cancel_during_a_slow_download(self):
-        publish("slowmode", [("Slow", [file_xml("ZeltoTestCtl.dll", COMPONENTS + "v1005/ZeltoTestCtl.dll")])])
-        z.set_rules({"down.zelto.com/zelto/zeltosetup/components/v1005/ZeltoTestCtl.dll": {"trickle": [4096, 200]}})
-        run = z.run_driver(["-x", doc("slowmode")], presses=[1, 2], hold_ms=800, timeout=90)
-        self.assertFalse(run.timed_out, run.lines)
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
-        self.assertEqual(1602, run.exit_code, "the user cancelled")
-        self.assertNotIn(40, run.status_codes())
-        self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"] and 1009 not in w["ids"]],
-                         "a cancelled run shows no message")
-        self.assertFalse(installed("ZeltoTestCtl.dll"))
-        self.assertFalse(os.path.exists(os.path.join(STAGING, "ZeltoTestCtl.dll")), "the partial file is removed")
-
     def test_a_failed_item_ends_the_run_with_nothing_placed(self):
         publish("failmode", [("First", [file_xml("ZeltoTestCtl.dll", COMPONENTS + "missing/ZeltoTestCtl.dll")]),
                              ("Second", [file_xml("ZeltoTestCtl2.dll", COMPONENTS + "v1004/ZeltoTestCtl2.dll")])])

@@ -118,7 +118,10 @@ class Parallel(f.FaultScenario):
         run = z.run_driver(["-x", f.doc("parmode")], presses=[1, 2], hold_ms=1500, timeout=90)
         self.assertFalse(run.timed_out, run.lines)
         self.assertEqual(1602, run.exit_code, run.lines)
+        self.assertEqual(101, run.status_codes()[-1], run.lines)
         self.assertNotIn(40, run.status_codes())
+        self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"]
+                              and 1009 not in w["ids"]], "a cancelled run shows no message")
         self.assertFalse(any(f.installed("par%d.bin" % i) for i in range(4)))
         self.assertEqual([], staged_left(), "no partial file of any transfer")
 

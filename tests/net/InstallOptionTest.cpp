@@ -74,13 +74,4 @@ TEST_F(InstallOptionTest, FailuresOfferBothOptions)
     EXPECT_EQ(ERR_XML_PARSE, LastError.dwAppError);
 }
 
-TEST_F(InstallOptionTest, NoNetwork)
-{
-    m_server.SetRules(R"({"static.zelto.com/app/conf/confExposure.xml": {"reset_after": 0}})");
-    BYTE start = 1, update = 1;
-    CHttpUtil::GetInstallOption(&start, &update);
-    EXPECT_EQ(1, start);
-    EXPECT_EQ(1, update);
-}
-
 }  // namespace

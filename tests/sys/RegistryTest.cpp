@@ -122,12 +122,4 @@ TEST_F(RegistryTest, BrowserMajorVersion)
     EXPECT_EQ(0, CUtil::GetIEMajorVersion());
 }
 
-TEST(RegistryRootName, ReadableNames)
-{
-    EXPECT_EQ("HKEY_LOCAL_MACHINE", RegistryRootName(HKEY_LOCAL_MACHINE));
-    EXPECT_EQ("HKEY_CURRENT_USER", RegistryRootName(HKEY_CURRENT_USER));
-    EXPECT_EQ("HKEY_CLASSES_ROOT", RegistryRootName(HKEY_CLASSES_ROOT));
-    EXPECT_EQ("HKEY_USERS", RegistryRootName(HKEY_USERS));
-}
-
 }  // namespace

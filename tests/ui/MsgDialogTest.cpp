@@ -86,27 +86,6 @@ TEST(MsgDialog, WordingByBrowserAndMode)
                                         "익스플로러를 모두 종료시킨 후, '확인'버튼을 눌러주십시요."}),
               Texts(remove8));
     EXPECT_FALSE(HasTitleBitmap(remove8));
-    EXPECT_EQ(56, remove8.Elements()[remove8.Count() - 2]->pos.y);
-    EXPECT_EQ(87, remove8.Elements()[remove8.Count() - 2]->pos.x);
-}
-
-TEST(MsgDialog, WindowShapeAndSize)
-{
-    CMsgDialogConfirm confirm("첫 줄\r\n둘째 줄");
-    RECT rc = {};
-    bool cornerCut = false;
-    {
-        testutil::DialogDriver driver(WM_COMMAND, IDOK, [&](HWND dialog) {
-            ::GetWindowRect(dialog, &rc);
-            zelto::ScopedRegion region(::CreateRectRgn(0, 0, 0, 0));
-            ::GetWindowRgn(dialog, region.get());
-            cornerCut = !::PtInRegion(region.get(), 0, 0) && ::PtInRegion(region.get(), 1, 0);
-        });
-        confirm.DoModal();
-    }
-    EXPECT_EQ(412, rc.right - rc.left);
-    EXPECT_EQ(160, rc.bottom - rc.top);
-    EXPECT_TRUE(cornerCut);
 }
 
 }  // namespace

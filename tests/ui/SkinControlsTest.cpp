@@ -22,50 +22,6 @@ private:
     HWND m_wnd;
 };
 
-TEST(Drawer, ElementsByIdKeepTheirPlace)
-{
-    CKWB_UI_Drawer drawer;
-    LOGFONTA font;
-    MakeFont(font, "\xB5\xB8\xBF\xF2", 11, "b");
-    drawer.AddBitmap(IDB_BG_MSG, {0, 0}, 412, 160);
-    drawer.AddText("placeholder", {111, 60}, font, RGB(35, 143, 2), 1007);
-    drawer.AddText("other", {1, 2}, RGB(1, 2, 3));
-    EXPECT_EQ(3, drawer.Count());
-    EXPECT_EQ(1, drawer.Elements()[0]->natural.cx);
-    EXPECT_EQ(160, drawer.Elements()[0]->natural.cy);
-
-    EXPECT_TRUE(drawer.SetText(1007, "name"));
-    const DrawElement& text = *drawer.Elements()[1];
-    EXPECT_EQ("name", text.text);
-    EXPECT_EQ(111, text.pos.x);
-    EXPECT_EQ(RGB(35, 143, 2), text.color);
-    EXPECT_EQ(FW_BOLD, text.font.lfWeight);
-    EXPECT_FALSE(drawer.SetText(99, "x"));
-    EXPECT_FALSE(drawer.SetText(1007, nullptr));
-
-    drawer.MoveElement(1007, {5, 6});
-    EXPECT_EQ(5, drawer.Elements()[1]->pos.x);
-    drawer.RemoveElement(1007);
-    EXPECT_EQ(2, drawer.Count());
-    drawer.Clear();
-    EXPECT_EQ(0, drawer.Count());
-}
-
-TEST(Drawer, FontsFromStyleLetters)
-{
-    LOGFONTA font;
-    MakeFont(font, "Face", 9, "BOLD");
-    EXPECT_EQ(FW_BOLD, font.lfWeight) << "BOLD gives bold only";
-    EXPECT_FALSE(font.lfItalic);
-    EXPECT_STREQ("Face", font.lfFaceName);
-    EXPECT_LT(font.lfHeight, 0);
-    MakeFont(font, "Face", 9, "ius");
-    EXPECT_EQ(0, font.lfWeight & FW_BOLD);
-    EXPECT_TRUE(font.lfItalic);
-    EXPECT_TRUE(font.lfUnderline);
-    EXPECT_TRUE(font.lfStrikeOut);
-}
-
 TEST(SkinButton, FourStatesAndVariants)
 {
     HostWindow host;
