@@ -14,6 +14,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <vector>
 
 namespace testutil {
 
@@ -37,26 +38,37 @@ inline HWND FindOwnDialog()
     return found;
 }
 
-// A dialog that has not appeared after 5 s fails the test, saying what it
-// was to be answered with. So that the test's modal call always returns,
-// the driver then closes (IDCANCEL) any dialog of this program that comes
-// late, and after its answer any other dialog that follows (a question
-// asked again), until it is destroyed; each such dialog fails the test.
+// Answers the dialogs of this test program one after another: each answer
+// goes to the next dialog that appears. A dialog that has not appeared
+// after 5 s fails the test, saying what it was to be answered with. So that
+// the test's modal call always returns, the driver then closes (IDCANCEL)
+// any dialog of this program that comes late, and after its last answer any
+// other dialog that follows (a question asked again), until it is
+// destroyed; each such dialog fails the test.
 class DialogDriver {
 public:
-    // whileUp(dialog) runs once the dialog is shown; then msg is posted to it.
+    // whileUp(dialog) runs once the first dialog is shown; then msg is posted to it.
     DialogDriver(UINT msg, WPARAM wParam, std::function<void(HWND)> whileUp = nullptr)
-        : m_msg(msg), m_wParam(wParam), m_thread([=] {
+        : DialogDriver(msg, std::vector<WPARAM>{wParam}, whileUp)
+    {
+    }
+    DialogDriver(UINT msg, std::vector<WPARAM> answers, std::function<void(HWND)> whileUp = nullptr)
+        : m_msg(msg), m_answers(std::move(answers)), m_thread([this, whileUp] {
               HWND dialog = nullptr;
-              for (int i = 0; i < 200 && !dialog && !m_stop; ++i) {
-                  ::Sleep(25);
-                  dialog = FindOwnDialog();
-              }
-              if (dialog) {
-                  m_found = true;
+              for (WPARAM answer : m_answers) {
+                  HWND next = nullptr;
+                  for (int i = 0; i < 200 && !next && !m_stop; ++i) {
+                      ::Sleep(25);
+                      next = FindOwnDialog();   // the one answered before has closed
+                  }
+                  if (!next) break;
                   ::Sleep(100);
-                  if (whileUp) whileUp(dialog);
-                  ::PostMessageA(dialog, msg, wParam, 0);
+                  if (whileUp && m_answered == 0) whileUp(next);
+                  ::PostMessageA(next, m_msg, answer, 0);
+                  ++m_answered;
+                  dialog = next;
+                  // The answered dialog closes before the next one is looked for.
+                  for (int i = 0; i < 200 && ::IsWindow(dialog) && ::IsWindowVisible(dialog); ++i) ::Sleep(25);
               }
               while (!m_stop) {
                   HWND other = FindOwnDialog();
@@ -75,19 +87,22 @@ public:
         m_stop = true;
         m_thread.join();
 #ifdef ZELTO_DIALOG_DRIVER_REPORTS
-        if (!m_found)
-            ADD_FAILURE() << "waited 5 s for a dialog of this test program that never appeared (it was to receive "
-                          << "message " << m_msg << " with wParam " << LOWORD(m_wParam) << ")";
+        if (m_answered < m_answers.size())
+            ADD_FAILURE() << "waited 5 s for dialog " << m_answered + 1 << " of " << m_answers.size()
+                          << " of this test program, which never appeared (it was to receive message " << m_msg
+                          << " with wParam " << LOWORD(m_answers[m_answered]) << ")";
         if (m_unexpected)
-            ADD_FAILURE() << m_unexpected << " more dialog(s) appeared " << (m_found ? "after the answer" : "late")
+            ADD_FAILURE() << m_unexpected << " more dialog(s) appeared "
+                          << (m_answered == m_answers.size() ? "after the last answer" : "late")
                           << "; each was closed with IDCANCEL";
 #endif
     }
 
 private:
     UINT m_msg;
-    WPARAM m_wParam;
-    std::atomic<bool> m_found{false}, m_stop{false};
+    std::vector<WPARAM> m_answers;
+    std::atomic<size_t> m_answered{0};
+    std::atomic<bool> m_stop{false};
     std::atomic<int> m_unexpected{0};
     std::thread m_thread;
 };

@@ -200,7 +200,7 @@ TEST_F(UninstallTest, CancelOnTheInUseQuestionStopsTheWholeRemoval)
     // (the consent dialog of browser 7, the close-the-browser notice of
     // browser 8) stops the removal before any item is touched, whichever
     // item is the held one. On browser 7, OK closes the holder and the
-    // removal completes.
+    // removal completes; on browser 8 it only asks again.
     const char vector[] = "SOFTWARE\\Microsoft\\Internet Explorer\\Version Vector";
     testutil::RegistryValueGuard ie(HKEY_LOCAL_MACHINE, vector, "IE");
     Install("Free", "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_B);
@@ -234,6 +234,15 @@ TEST_F(UninstallTest, CancelOnTheInUseQuestionStopsTheWholeRemoval)
             EXPECT_NE(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 0)) << "the holder still runs";
         }
     }
+    // Browser 8: OK on the notice only asks again while the browser (the
+    // holder) still runs; nothing is closed for the user.
+    {
+        testutil::DialogDriver okThenCancel(WM_COMMAND, std::vector<WPARAM>{MAKEWPARAM(IDOK, BN_CLICKED),
+                                                                            MAKEWPARAM(IDCANCEL, BN_CLICKED)});
+        EXPECT_EQ(0u, RunUninstall(request));
+    }
+    EXPECT_TRUE(testutil::FileExists(dll));
+    EXPECT_NE(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 0)) << "the holder still runs";
     CUtil::SetProfileString(HKEY_LOCAL_MACHINE, vector, "IE", "7.0");
     CUtil::InitSystemFolders();
     {
