@@ -269,6 +269,27 @@ TEST_F(UninstallTest, AnItemWithoutFilesGoesByItsRecord)
     EXPECT_TRUE(g_removed.empty());
 }
 
+// A recorded control that no longer unregisters (here not a library at all)
+// is still handed to the control cache by its class and deleted.
+TEST_F(UninstallTest, AFileThatFailsToUnregisterIsStillRemoved)
+{
+    const std::string path = m_dir + "\\ZeltoTestCtl.dll";
+    testutil::WriteWholeFile(path, "not a library");
+    const std::string record = std::string(UNINSTALL_KEY) + "\\Broken\\ZeltoTestCtl";
+    CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, record.c_str(), "Unregister", 1);
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, record.c_str(), "ClassID", std::string(TEST_CLSID_A).substr(1, 36).c_str());
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, record.c_str(), "FilePath", path.c_str());
+    UninstallRequest request;
+    request.removeControl = &RecordRemoval;
+    request.items = {"Broken"};
+    testutil::TestLog log(1);
+    EXPECT_EQ(1u, RunUninstall(request));
+    EXPECT_TRUE(log.Has("[CDlgUninstall::UnregisterFiles] UnregisterServer(" + path + ") Failed."));
+    EXPECT_EQ(std::vector<std::string>{path + "|" + TEST_CLSID_A}, g_removed);
+    EXPECT_FALSE(testutil::FileExists(path));
+    EXPECT_FALSE(RecordExists("\\Broken"));
+}
+
 // The browser's permission keys for a removed control, by browser version:
 // 6 keeps both, 7 deletes the pre-approval, 8 also the statistics key; the
 // control cache is asked in every case.
