@@ -72,6 +72,11 @@ TEST_F(ZipTest, StoredAndDeflatedEntriesWithTheirPaths)
     EXPECT_EQ(200000u, testutil::ReadWholeFile(m_out + "\\ZeltoTestCtl.dll").size());
     EXPECT_EQ(100u, testutil::ReadWholeFile(m_out + "\\dir\\readme.txt").size());
 
+    zip::Archive once = MakeArchive();   // the declared total bounds all unpacking: each entry once
+    ASSERT_EQ(zip::Result::Ok, once.Open(Data("stored.zip")));
+    for (size_t i = 0; i < once.EntryCount(); ++i) EXPECT_EQ(zip::Result::Ok, once.Extract(i, m_out));
+    EXPECT_EQ(zip::Result::TooLarge, once.Extract(1, m_out));
+
     EXPECT_EQ(zip::Result::Ok, ExtractAll("zip64.zip"));
     EXPECT_EQ(70000u, testutil::ReadWholeFile(m_out + "\\big.bin").size());
     EXPECT_EQ(zip::Result::Ok, ExtractAll("zip64-central.zip")) << "ZIP64 end record and central sizes";
