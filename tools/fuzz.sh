@@ -44,38 +44,54 @@ trap 'LC_ALL=ko_KR.UTF-8 wineserver -k >/dev/null 2>&1 || true' EXIT
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 LC_ALL=ko_KR.UTF-8 wineboot -i </dev/null >/dev/null 2>&1
-LC_ALL=ko_KR.UTF-8 wineserver -p </dev/null >/dev/null 2>&1 || true   # already running after wineboot
-win() { echo "Z:${1//\//\\}"; }
+LC_ALL=ko_KR.UTF-8 wineserver -w </dev/null >/dev/null 2>&1 || true
+# Everything the fuzzer reads and writes is copied into the prefix's C:
+# drive, and the drive that maps the whole Unix file system (Z:) goes: a
+# fuzzed catalogue's destination folders (relative, root-relative or on any
+# drive letter) are made inside the prefix, never on this machine.
+work="$WINEPREFIX/drive_c/fuzz"
+mkdir -p "$work/cwd"
+cp "$exe" "$work/zelto_fuzz.exe"
+cp "$root/tests/data/sample-key/zelto-sample-catalogue-key.pub.pem" "$work/key.pem"
+rm -f "$WINEPREFIX"/dosdevices/[a-bd-z]:
+ZELTO_FUZZ_KEY='C:\fuzz\key.pem'
+export ZELTO_FUZZ_KEY
 
 data="$root/tests/data"
-trust="$out/seeds-trust"
-rm -rf "$trust" && mkdir -p "$trust"
-n=0
-sed -n 's/^\(ok\|bad\) \([^ ]*\).*/\2/p' "$data/trust-cases.txt" | while read -r url; do
-  n=$((n + 1)); printf '%s' "$url" > "$trust/$n.txt"
-done
 repository="$data/repository/down.zelto.com/zelto/zeltosetup/Repository"
-declare -A seeds=(
-  [catalogue]="$repository/zeltosetup/zeltosetup.xml $repository/cafe/cafe.xml $root/tools/fuzz/seeds/catalogue-bound.xml"
-  [trust]="$(ls "$trust"/*.txt | tr '\n' ' ')"
-  [signature]="$data/signature/catalogue.xml.sig $data/signature/catalogue.xml.small.sig"
-  [options]="$root/tools/fuzz/seeds/options.xml"
-  [param]="$root/tools/fuzz/seeds/param.xml"
-)
-ZELTO_FUZZ_KEY=$(win "$data/sample-key/zelto-sample-catalogue-key.pub.pem")
-export ZELTO_FUZZ_KEY
+seeds_of() {   # the seed files of a target, one a line
+  case $1 in
+    catalogue) printf '%s\n' "$repository/zeltosetup/zeltosetup.xml" "$repository/cafe/cafe.xml" \
+                 "$root/tools/fuzz/seeds/catalogue-bound.xml" ;;
+    signature) printf '%s\n' "$data/signature/catalogue.xml.sig" "$data/signature/catalogue.xml.small.sig" ;;
+    options) echo "$root/tools/fuzz/seeds/options.xml" ;;
+    param) echo "$root/tools/fuzz/seeds/param.xml" ;;
+  esac
+}
 wine_seconds=${FUZZ_WINE_SECONDS:-$seconds}
 status=0
 for target in catalogue trust signature options param; do
-  mkdir -p "$out/corpus-$target"
+  mkdir -p "$out/corpus-$target" "$work/seeds-$target" "$work/corpus-$target"
+  if [ "$target" = trust ]; then   # the trust-case table, a URL a seed
+    n=0
+    while read -r url; do
+      n=$((n + 1)); printf '%s' "$url" > "$work/seeds-$target/$n"
+    done < <(sed -n 's/^\(ok\|bad\) \([^ ]*\).*/\2/p' "$data/trust-cases.txt")
+  else
+    while read -r seed; do cp "$seed" "$work/seeds-$target/"; done < <(seeds_of "$target")
+  fi
+  cp "$out/corpus-$target"/. "$work/corpus-$target/" -r 2>/dev/null || true
   args=()
-  for seed in ${seeds[$target]}; do args+=("$(win "$seed")"); done
+  for seed in "$work/seeds-$target"/*; do args+=("C:\\fuzz\\seeds-$target\\$(basename "$seed")"); done
   # The run's own limit: its seconds plus start-up; the hang detector inside
   # ends a single slow input after 10 s.
-  if ! LC_ALL=ko_KR.UTF-8 timeout -k 5 $((wine_seconds + 120)) wine "$exe" "$target" "$wine_seconds" \
-      "$(win "$out")" "$(win "$out/corpus-$target")" "${args[@]}" </dev/null 2>/dev/null | tr -d '\r'; then
+  if ! (cd "$work/cwd" && LC_ALL=ko_KR.UTF-8 timeout -k 5 $((wine_seconds + 120)) wine 'C:\fuzz\zelto_fuzz.exe' \
+        "$target" "$wine_seconds" 'C:\fuzz' "C:\\fuzz\\corpus-$target" "${args[@]}" </dev/null 2>/dev/null |
+        tr -d '\r'); then
     echo "fuzz: the $target target failed (see the line above; its input is in $out)" >&2
     status=1
   fi
+  cp -r "$work/corpus-$target"/. "$out/corpus-$target/" 2>/dev/null || true
+  cp "$work"/crash-* "$work"/hang-* "$work"/wrong-* "$out/" 2>/dev/null || true
 done
 exit $status

@@ -11,7 +11,8 @@
 // corpus (and is saved in CORPUS). A crash, an exception or an input that
 // runs longer than 10 s (the hang detector) is saved in ARTIFACTS and ends
 // the run with exit code 2 (3 for a hang). Runs only in a Wine prefix of its
-// own: catalogue registry elements and destinations act on the prefix.
+// own, from its C: drive, with no drive that reaches the host (tools/fuzz.sh):
+// catalogue registry elements and destination folders act on the prefix.
 #include "catalogue/CatalogueFreshness.h"
 #include "catalogue/CatalogueSignature.h"
 #include "catalogue/UpdateInfoMgr.h"
