@@ -499,11 +499,19 @@ def check_text(root, path, raw, text, errors, warnings):
             errors.append("%s: %s: SOURCE %s fails the trust rule" % (where, name, source))
         else:
             check_download(root, where, name, block, source, errors)
-        if child_text(block, "DEST") is None:
+        dest = child_text(block, "DEST")
+        if dest is None:
             errors.append("%s: %s: no DEST" % (where, name))
+        elif not folder_full(dest):
+            errors.append("%s: %s: DEST %s is no full path (a drive, a share or a folder macro first)"
+                          % (where, name, dest))
         run = re.search(r"<RUNFILE\b.*?</RUNFILE>", block, re.S)
         if run:
             run_block = run.group(0)
+            run_dest = child_text(run_block, "RUNDEST")
+            if run_dest and not folder_full(run_dest):
+                errors.append("%s: %s: RUNDEST %s is no full path (a drive, a share or a folder macro first)"
+                              % (where, name, run_dest))
             run_name = (re.search(r"\bNAME\s*=\s*[\"']([^\"']*)[\"']", run_block) or [None, ""])[1]
             if name_refused(run_name) and run_name:
                 errors.append("%s: RUNFILE %r: the program refuses the name" % (where, run_name))
@@ -519,6 +527,18 @@ def check_text(root, path, raw, text, errors, warnings):
                     errors.append("%s: %s: %s is missing under %s" % (where, name, run_url, root))
                 elif run_hash and run_hash.lower() != sha256_of(run_path):
                     errors.append("%s: %s: RUNSHA256 differs from %s" % (where, name, run_path))
+
+
+# The program refuses a destination that is not a full path once its folder
+# macros are replaced: it would follow the working folder of whatever
+# started the program.
+FULL_FOLDER_MACROS = ("[PROGRAMS]", "[WINDOWS]", "%SYSTEMROOT%", "[SYSTEM]", "[PROGRAMMENU]", "[DESKTOP]",
+                      "[DOWNLOADED]")
+
+
+def folder_full(text):
+    return (text.upper().startswith(FULL_FOLDER_MACROS) or re.match(r"[A-Za-z]:[\\/]", text) is not None
+            or text.startswith("\\\\"))
 
 
 def check_download(root, where, name, block, source, errors):

@@ -10,6 +10,7 @@
 #include "sys/Sha256.h"
 #include "sys/Util.h"
 
+#include <cctype>
 #include <cstring>
 
 using catalogue::ChildText;
@@ -32,6 +33,16 @@ bool HasBaseName(const std::string& name)
 {
     size_t dot = name.find_last_of('.');
     return dot == std::string::npos || dot > 0;
+}
+
+// A folder named in full: a drive and its root ("C:\...") or a share
+// ("\\server\..."). A relative folder would follow the working folder of
+// whatever started the program, one without a drive the root of its drive.
+bool IsFullFolder(const std::string& folder)
+{
+    const bool drive = folder.size() >= 3 && std::isalpha(static_cast<unsigned char>(folder[0])) && folder[1] == ':' &&
+                       (folder[2] == '\\' || folder[2] == '/');
+    return drive || folder.compare(0, 2, "\\\\") == 0;
 }
 
 }  // namespace
@@ -122,6 +133,10 @@ BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)
         return 0;
     }
     const std::string folder = CUtil::ExpandPathMacros(dest.c_str());
+    if (!IsFullFolder(folder)) {
+        WriteLog(1, "[GetUpdateInfo] Invalid Dest %s: not a full path (FileName = %s)", folder.c_str(), name);
+        return 0;
+    }
     // Most entries share their folder: it is made once per run.
     if (!CUpdateInfoMgr::GetInstance()->FolderMade(folder) && !CUtil::CreateRecursiveDirectory(folder.c_str()))
         WriteLog(1, "[GetUpdateInfo] CUtil::CreateRecursiveDirectory(%s) Failed, Error Code = %d", folder.c_str(),
@@ -158,6 +173,10 @@ BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)
     m_bSharedDll = Flag(element, "SHAREDDLL");
     WriteLog(2, "[GetUpdateInfo] SharedDll = %d (FileName = %s)", m_bSharedDll, name);
     if (pugi::xml_node run = element.child("RUNFILE")) ParseRunFileElement(run);
+    if (!m_szRunDest.empty() && !IsFullFolder(m_szRunDest)) {
+        WriteLog(1, "[GetUpdateInfo] Invalid RunDest %s: not a full path (FileName = %s)", m_szRunDest.c_str(), name);
+        return 0;
+    }
     // The hashes of what is downloaded: exactly 64 hexadecimal digits.
     if (ChildText(element, "SHA256", m_szSha256) && !CSha256::IsHexDigest(m_szSha256)) {
         WriteLog(1, "[GetUpdateInfo] Invalid SHA256 (FileName = %s)", name);

@@ -65,6 +65,7 @@ TEST_F(UpdateListTest, ModesMatchIgnoringCase)
 
 TEST_F(UpdateListTest, FileEntries)
 {
+    for (const char* stray : {"ZeltoRelative", "\\ZeltoRoot"}) ::RemoveDirectoryA(stray);   // a broken build's
     testutil::TestLog log(2);
     auto item = Read("<UPDATEITEM NAME='Ctl' SELFUNINSTALLER='1'>" +
                      File("a.dll", "<VERSION>2, 5, 0, 7</VERSION><FILESIZE>1000</FILESIZE><REGISTER>true</REGISTER>"
@@ -75,7 +76,11 @@ TEST_F(UpdateListTest, FileEntries)
                      File("A.DLL") +                                   // a duplicate in another case
                      "<FILE NAME='nosource.dll'><DEST>[SYSTEM]</DEST></FILE>"
                      "<FILE NAME='nodest.dll'><SOURCE>x</SOURCE></FILE>"
-                     "<FILE NAME='..\\evil.dll'><SOURCE>x</SOURCE><DEST>[SYSTEM]</DEST></FILE>" +
+                     "<FILE NAME='..\\evil.dll'><SOURCE>x</SOURCE><DEST>[SYSTEM]</DEST></FILE>"
+                     "<FILE NAME='rel.dll'><SOURCE>x</SOURCE><DEST>ZeltoRelative</DEST></FILE>"
+                     "<FILE NAME='root.dll'><SOURCE>x</SOURCE><DEST>\\ZeltoRoot</DEST></FILE>"
+                     "<FILE NAME='run.dll'><SOURCE>x</SOURCE><DEST>[SYSTEM]</DEST>"
+                     "<RUNFILE NAME='r.exe'><RUNDEST>[OSVERSION]</RUNDEST></RUNFILE></FILE>" +
                      File(".dll") +                                    // no record key of its own
                      File("b.ocx") + "</UPDATEITEM>");
     EXPECT_EQ("Ctl", item->m_strName);
@@ -105,6 +110,14 @@ TEST_F(UpdateListTest, FileEntries)
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Dest do not exist (FileName = nodest.dll)"));
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Name (FileName = ..\\evil.dll)"));
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Name (FileName = .dll)"));
+    // Destinations named in full only: a relative one would follow the
+    // working folder, one without a drive the drive's root.
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Dest ZeltoRelative: not a full path (FileName = rel.dll)"));
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Dest \\ZeltoRoot: not a full path (FileName = root.dll)"));
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid RunDest " + std::string(CUtil::Folders().szOSVersion) +
+                        ": not a full path (FileName = run.dll)"));
+    EXPECT_FALSE(testutil::FileExists("ZeltoRelative")) << "no folder made where the program was started";
+    EXPECT_FALSE(testutil::FileExists("\\ZeltoRoot"));
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Version = 2, 5, 0, 7 (FileName = a.dll)"));
     EXPECT_TRUE(log.Has("[GetUpdateInfo] ExecuteParam = /s (FileName  = a.dll)"));
 }

@@ -177,6 +177,7 @@ class Tool(unittest.TestCase):
         text = text.replace("<FILESIZE>3000</FILESIZE>", "<FILESIZE>3001</FILESIZE><COLOR>red</COLOR>")
         text = text.replace('<UPDATEITEM NAME="뷰어">', '<UPDATEITEM NAME="뷰어"><SOURCE_WIN9X/>')
         text = text.replace("</UPDATELIST>", '<UPDATEITEM><MODE NAME="m"/></UPDATEITEM></UPDATELIST>')
+        text = text.replace("<DEST>[PROGRAMS]Zelto</DEST>\n        <FILETIME>", "<DEST>Zelto</DEST>\n        <FILETIME>")
         with open(self.catalogue, "wb") as f:
             f.write(text.encode("cp949"))
         os.remove(os.path.join(self.root, REPO, "c", "b.zip"))
@@ -184,9 +185,10 @@ class Tool(unittest.TestCase):
         for finding in ("FILE '..\\\\b.dll': the program refuses the name", "RUNSOURCE http://down.zelto.com/zelto/"
                         "other/prep.exe fails the trust rule", "a.dll: FILESIZE 3001, the file has 3000 bytes",
                         "b.zip is missing under", "UPDATEITEM without a usable NAME", "m.xml.sig: missing",
-                        "warning: ", "unknown element COLOR", "no readable SERIAL", "no MODE"):
+                        "warning: ", "unknown element COLOR", "no readable SERIAL", "no MODE",
+                        "DEST Zelto is no full path"):
             self.assertIn(finding, out)
-        self.assertEqual(8, errors, out)
+        self.assertEqual(9, errors, out)
         self.assertRegex(out, r"m\.xml:\d+: FILE '\.\.", "findings name the entry's line")
         self.assertEqual(1, publish.main(["check", self.root, "m"]))
 
