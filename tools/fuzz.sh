@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes every reader of what the network brings, FUZZ_SECONDS each (600 by
-# default; `make test` runs it with 30):
+# default; FUZZ_WINE_SECONDS, when set, for the Wine targets; `make test`
+# runs the archive reader 30 s and each Wine target 10 s):
 #  - the archive reader, built natively with libFuzzer, AddressSanitizer and
 #    UndefinedBehaviorSanitizer, from a seed corpus of the test archives;
 #  - the catalogue, the download trust rule, the signature file, the options
@@ -8,10 +9,10 @@
 #    Wine (zelto_fuzz.exe of the build that runs here, with its own edge
 #    coverage and a 10 s hang detector), in a Wine prefix of its own made
 #    afresh for each run: a fuzzed catalogue's registry elements and folders
-#    act on that prefix, never on the tests' one.
+#    act on that prefix, never on the tests' one nor on this machine.
 # Seeds are small and meaningful: the sample catalogues, the trust-case
-# table, the signature test files. A crash or a hang fails the run; its input
-# is kept in build/fuzz/.
+# table, the signature test files. A crash, a hang or a URL of another scheme
+# trusted fails the run; its input is kept in build/fuzz/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build/fuzz"
