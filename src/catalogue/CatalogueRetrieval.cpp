@@ -19,19 +19,6 @@
 
 namespace {
 
-// A whole file of at most limit bytes.
-bool ReadSmallFile(const std::string& path, DWORD limit, std::string& out)
-{
-    zelto::ScopedFile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD size = ::GetFileSize(file.get(), nullptr);
-    if (size == INVALID_FILE_SIZE || size > limit) return false;
-    out.assign(size, '\0');
-    DWORD read = 0;
-    return size == 0 || (::ReadFile(file.get(), &out[0], size, &read, nullptr) && read == size);
-}
-
 std::string CatalogueFilePath()
 {
     return CUtil::GetStagingFolder() + "\\ZeltoSetup.xml";
@@ -71,7 +58,7 @@ BOOL CUpdateInfoMgr::DownloadFileList()
     // Read once, at once: what is verified and read later are these bytes,
     // never the file again (it stays only until the reading succeeds, for
     // whoever looks into a catalogue that did not parse).
-    if (ok && !ReadSmallFile(path, static_cast<DWORD>(CHttpUtil::kMaxCatalogueBytes), m_catalogue)) {
+    if (ok && !CUtil::ReadSmallFile(path, static_cast<DWORD>(CHttpUtil::kMaxCatalogueBytes), m_catalogue)) {
         DWORD error = ::GetLastError();
         RecordLastError(ERR_LOCAL_FILE, error);
         WriteLog(1, "[DownloadFileList] %s cannot be read, Error Code = %d", path.c_str(), error);
@@ -109,7 +96,7 @@ BOOL CUpdateInfoMgr::CheckCatalogueSignature()
             return refuse("the signature could not be fetched", LastError.dwSysError);
     }
     std::string signature;
-    if (!ReadSmallFile(signaturePath, static_cast<DWORD>(CHttpUtil::kMaxSignatureBytes), signature))
+    if (!CUtil::ReadSmallFile(signaturePath, static_cast<DWORD>(CHttpUtil::kMaxSignatureBytes), signature))
         return refuse("the signature cannot be read", ::GetLastError());
     ::DeleteFileA(signaturePath.c_str());
     std::string why;

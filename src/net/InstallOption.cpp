@@ -39,16 +39,7 @@ void CHttpUtil::GetInstallOption(BYTE* showStartPageAndSearch, BYTE* showUpdateW
     }
 
     std::string document;
-    {
-        zelto::ScopedFile file(::CreateFileA(localPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD size = file ? ::GetFileSize(file.get(), nullptr) : INVALID_FILE_SIZE;
-        DWORD read = 0;
-        if (size != INVALID_FILE_SIZE && size <= kMaxOptionsBytes) {
-            document.assign(size, '\0');
-            if (size && (!::ReadFile(file.get(), &document[0], size, &read, nullptr) || read != size)) document.clear();
-        }
-    }
+    if (!CUtil::ReadSmallFile(localPath, static_cast<DWORD>(kMaxOptionsBytes), document)) document.clear();
     if (!ReadInstallOption(document, showStartPageAndSearch, showUpdateWindow)) {
         RecordLastError(ERR_XML_PARSE, ::GetLastError());
         WriteLog(1, "[CHttpUtil::GetInstallOption] Invalid XML File (parse_file failed)");

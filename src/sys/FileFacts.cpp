@@ -7,6 +7,18 @@
 
 #include <vector>
 
+bool CUtil::ReadSmallFile(const std::string& path, DWORD limit, std::string& out)
+{
+    zelto::ScopedFile file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD size = ::GetFileSize(file.get(), nullptr);
+    if (size == INVALID_FILE_SIZE || size > limit) return false;
+    out.assign(size, '\0');
+    DWORD read = 0;
+    return size == 0 || (::ReadFile(file.get(), &out[0], size, &read, nullptr) && read == size);
+}
+
 BOOL CUtil::IsFileExist(const char* path)
 {
     zelto::ScopedFile file(::CreateFileA(path ? path : "", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -40,6 +40,8 @@ public:
 
     // --- File facts ---
     static BOOL IsFileExist(const char* path);
+    // A whole file of at most limit bytes into out.
+    static bool ReadSmallFile(const std::string& path, DWORD limit, std::string& out);
     static BOOL GetFileVersion(const char* path, DWORD* high, DWORD* low);
     // "%d.%d.%d.%d" of a packed version.
     static std::string FormatVersion(DWORD high, DWORD low);
