@@ -4,6 +4,8 @@
 // carry that file's own removal values.
 #include "install/ItemInstallation.h"
 
+#include "base/Handles.h"
+
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 #include "TestUtil.h"
@@ -17,7 +19,7 @@
 namespace {
 
 const char kItem[] = "ZeltoRecordOrder";
-const char kWriterVariable[] = "ZELTO_RECORD_WRITER";
+const char kWriterVariable[] = "ZELTO_RECORD_WRITER";   // names the event the writer sets once writing
 
 void Record(CUpdateInfo& file, const char* path, int registers)
 {
@@ -29,13 +31,20 @@ void Record(CUpdateInfo& file, const char* path, int registers)
 // The writer: runs only in the child started by the test below.
 TEST(RecordOrder, Writer)
 {
-    if (!std::getenv(kWriterVariable)) GTEST_SKIP() << "the writer runs only when the test below starts it";
+    const char* ready = std::getenv(kWriterVariable);
+    if (!ready) GTEST_SKIP() << "the writer runs only when the test below starts it";
     CUpdateInfo a, b;
     Record(a, "C:\\a\\ZeltoOrder.dll", 1);
     Record(b, "C:\\b\\ZeltoOrder.dll", 0);
-    for (;;) {
+    // Ends by itself after 30 s, should a kill ever miss it.
+    for (ULONGLONG end = ::GetTickCount64() + 30000; ::GetTickCount64() < end;) {
         RegistUninstaller(a, kItem);
         RegistUninstaller(b, kItem);
+        if (*ready) {
+            zelto::ScopedKernelHandle event(::OpenEventA(EVENT_MODIFY_STATE, FALSE, ready));
+            if (event) ::SetEvent(event.get());
+            ready = "";
+        }
     }
 }
 
@@ -46,20 +55,27 @@ TEST(RecordOrder, AKilledWriterLeavesWholeRecords)
     ::GetModuleFileNameA(nullptr, self, MAX_PATH);
     const std::string command = std::string("\"") + self + "\" --gtest_filter=RecordOrder.Writer";
     const std::string key = std::string(UNINSTALL_KEY) + "\\" + kItem + "\\ZeltoOrder";
-    ::SetEnvironmentVariableA(kWriterVariable, "1");
+    const std::string readyName = "ZeltoRecordWriterReady" + std::to_string(::GetCurrentProcessId());
+    zelto::ScopedKernelHandle ready(::CreateEventA(nullptr, TRUE, FALSE, readyName.c_str()));
+    ASSERT_TRUE(ready);
+    ::SetEnvironmentVariableA(kWriterVariable, readyName.c_str());
     std::mt19937 random(7);
     int named = 0;
     for (int kill = 0; kill < 60; ++kill) {
+        ::ResetEvent(ready.get());
         STARTUPINFOA startup = {sizeof(startup)};
         PROCESS_INFORMATION process = {};
         std::string line = command;
-        ASSERT_TRUE(::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+        // Detached: a console host of its own can outlive a writer killed as
+        // it starts, and would hold the test runner's output open.
+        ASSERT_TRUE(::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
                                      &startup, &process));
-        ::Sleep(150 + random() % 60);   // the writer is well into its loop
-        ::TerminateProcess(process.hProcess, 1);
-        ::WaitForSingleObject(process.hProcess, 5000);
-        ::CloseHandle(process.hThread);
-        ::CloseHandle(process.hProcess);
+        zelto::ScopedKernelHandle child(process.hProcess), thread(process.hThread);
+        const bool writing = ::WaitForSingleObject(ready.get(), 20000) == WAIT_OBJECT_0;
+        if (writing) ::Sleep(random() % 40);   // somewhere in a later round of writes
+        ::TerminateProcess(child.get(), 1);
+        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(child.get(), 10000)) << "kill " << kill << ": the writer lives on";
+        ASSERT_TRUE(writing) << "kill " << kill << ": waited 20 s for the writer to start writing";
 
         const std::string path = CUtil::GetProfileString(HKEY_LOCAL_MACHINE, key.c_str(), "FilePath", "");
         const DWORD unregister = CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, key.c_str(), "Unregister", 9);
