@@ -98,19 +98,20 @@ def main():
     open(os.path.join(folder, "overlap.zip"), "wb").write(raw[:cd] + record + twin + bytes(eocd))
 
     # Local headers that disagree with the directory: another name, another
-    # method, another CRC, and a name so long that the data would run into
-    # the next entry.
+    # method, another CRC, encrypted there only, and a name so long that the
+    # data would run into the next entry.
     base = open(write(folder, "local-base.zip", [("a.txt", data(4000)), ("n.txt", data(10))], zipfile.ZIP_STORED),
                 "rb").read()
     os.remove(os.path.join(folder, "local-base.zip"))
     lh = base.find(b"PK\x03\x04")
     for name, offset, value in (("local-name.zip", 30, b"b"), ("local-method.zip", 8, struct.pack("<H", 8)),
-                                ("local-crc.zip", 14, b"\0\0\0\0"), ("local-extra.zip", 28, struct.pack("<H", 100))):
+                                ("local-crc.zip", 14, b"\0\0\0\0"), ("local-encrypted.zip", 6, b"\1"),
+                                ("local-extra.zip", 28, struct.pack("<H", 100))):
         raw = bytearray(base)
         raw[lh + offset:lh + offset + len(value)] = value
         open(os.path.join(folder, name), "wb").write(raw)
     # Encrypted (flag bit 0 in both headers); a deflated entry that unpacks
-    # to more than its declared size.
+    # to more than its declared size, and one that unpacks to less.
     raw = bytearray(open(write(folder, "encrypted.zip", [("e.txt", data(100))]), "rb").read())
     for at in (raw.find(b"PK\x03\x04") + 6, raw.find(b"PK\x01\x02") + 8):
         raw[at] |= 1
@@ -119,6 +120,10 @@ def main():
     for at in (raw.find(b"PK\x03\x04") + 22, raw.find(b"PK\x01\x02") + 24):
         raw[at:at + 4] = struct.pack("<I", 1000)
     open(os.path.join(folder, "understated.zip"), "wb").write(raw)
+    raw = bytearray(open(write(folder, "overstated.zip", [("o.txt", data(5000))]), "rb").read())
+    for at in (raw.find(b"PK\x03\x04") + 22, raw.find(b"PK\x01\x02") + 24):
+        raw[at:at + 4] = struct.pack("<I", 6000)
+    open(os.path.join(folder, "overstated.zip"), "wb").write(raw)
     # Names a Windows path would read otherwise: a stream after a colon, a
     # drive letter.
     write(folder, "names.zip", [("a.txt:hidden", b"s"), ("C:/evil.txt", b"d"), ("sub\\..\\..\\up.txt", b"u"),

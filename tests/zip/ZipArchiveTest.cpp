@@ -121,11 +121,14 @@ TEST_F(ZipTest, BrokenArchivesAreRefused)
         EXPECT_LE(most, 1000u) << "stopped at the declared size";
         EXPECT_FALSE(testutil::FileExists(m_out + "\\u.txt"));
     }
+    EXPECT_EQ(zip::Result::Corrupt, ExtractAll("overstated.zip"));
+    EXPECT_FALSE(testutil::FileExists(m_out + "\\o.txt"));
     EXPECT_EQ(zip::Result::Unsupported, ExtractAll("encrypted.zip"));
     EXPECT_FALSE(testutil::FileExists(m_out + "\\e.txt"));
 
     // A local header that says otherwise than the directory.
-    for (const char* name : {"local-name.zip", "local-method.zip", "local-crc.zip", "local-extra.zip"}) {
+    for (const char* name : {"local-name.zip", "local-method.zip", "local-crc.zip", "local-encrypted.zip",
+                             "local-extra.zip"}) {
         EXPECT_EQ(zip::Result::Corrupt, ExtractAll(name)) << name;
         EXPECT_FALSE(testutil::FileExists(m_out + "\\a.txt")) << name;
     }
@@ -166,6 +169,7 @@ TEST_F(ZipTest, NothingLandsOutsideTheFolder)
     EXPECT_EQ("", zip::Archive::SafeRelativePath("a/../../b", '\\'));
     EXPECT_EQ("", zip::Archive::SafeRelativePath("C:x", '\\'));
     EXPECT_EQ("", zip::Archive::SafeRelativePath("dir/a:b", '\\'));
+    EXPECT_EQ("", zip::Archive::SafeRelativePath(std::string("a.txt\0.dll", 10), '\\')) << "a NUL would cut the name";
     EXPECT_EQ("", zip::Archive::SafeRelativePath("\\\\server\\share", '\\'));
     // Device names with any extension, and parts that Windows would trim.
     for (const char* device : {"aux.txt", "sub/CON", "LPT9.log", "nul", "Com1.dll", "x.", "dir /y", "dir./y"})
