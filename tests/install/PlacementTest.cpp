@@ -116,16 +116,6 @@ TEST_F(PlacementTest, InUseWithRebootIsReplacedAtRestart)
     Release(holder);
 }
 
-TEST_F(PlacementTest, InUseWithoutForceIsReplacedAtRestartWithoutTheQuestion)
-{
-    HANDLE holder = Hold();
-    int restart = 0;
-    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 0, restart));
-    EXPECT_EQ(0, restart);
-    EXPECT_NE(std::string::npos, PendingOperations().find("ZeltoTestCtl.dll"));
-    Release(holder);
-}
-
 TEST_F(PlacementTest, InUseWithForceBeforeBrowser8ClosesTheHolderAfterConsent)
 {
     Browser("7.0");
