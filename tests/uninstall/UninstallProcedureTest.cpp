@@ -74,6 +74,18 @@ protected:
         CUtil::CheckClassRegistration(std::string(clsid).substr(1, 36).c_str(), &code);
         return code == 1;
     }
+    // A program that holds path loaded, as a browser holds a control.
+    static zelto::ScopedKernelHandle Hold(const std::string& path)
+    {
+        std::string command = "\"" + testutil::Component("holder\\ZeltoHolder.exe") + "\" \"" + path + "\"";
+        STARTUPINFOA si = {sizeof(si)};
+        PROCESS_INFORMATION pi = {};
+        EXPECT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        ::CloseHandle(pi.hThread);
+        EXPECT_TRUE(testutil::WaitFor([&] { return !IsFileFree(path.c_str()); }, 10000)) << "the holder did not load " << path;
+        return zelto::ScopedKernelHandle(pi.hProcess);
+    }
+    static bool Running(const zelto::ScopedKernelHandle& process) { return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT; }
     static bool RecordExists(const std::string& sub)
     {
         CRegKey key;
@@ -142,8 +154,28 @@ TEST_F(UninstallTest, AllItemsRemoveTheEntryAndScheduleTheProgram)
     request.allSelected = 1;
     request.items = {"Only"};
     request.removeControl = &RecordRemoval;
+    // A browser holds the companion. On browser 8 Cancel on the notice
+    // removes nothing; a quiet removal asks nothing and ends no program.
+    const char vector[] = "SOFTWARE\\Microsoft\\Internet Explorer\\Version Vector";
+    testutil::RegistryValueGuard ie(HKEY_LOCAL_MACHINE, vector, "IE");
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, vector, "IE", "8.0");
+    CUtil::InitSystemFolders();
+    zelto::ScopedKernelHandle holder = Hold(companion);
+    {
+        testutil::DialogDriver cancel(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED));
+        EXPECT_EQ(0u, RunUninstall(request));
+    }
+    EXPECT_TRUE(RecordExists("\\Only") && Registered(TEST_CLSID_A) && Registered(ZELTO_COMPANION_CLSID));
+    request.quiet = true;
     testutil::TestLog log(2);
-    EXPECT_EQ(1u, RunUninstall(request));
+    {
+        testutil::DialogDriver none(WM_COMMAND, std::vector<WPARAM>{});
+        EXPECT_EQ(1u, RunUninstall(request));
+    }
+    EXPECT_TRUE(Running(holder)) << "a quiet removal ends no program";
+    ::TerminateProcess(holder.get(), 0);
+    ::WaitForSingleObject(holder.get(), 5000);
+    CUtil::InitSystemFolders();
     DeleteKeyTree(HKEY_LOCAL_MACHINE, store.c_str());
     EXPECT_FALSE(Registered(ZELTO_COMPANION_CLSID)) << "the companion's class is unregistered";
     EXPECT_EQ(1u, std::count(g_removed.begin(), g_removed.end(), companion + "|" + ZELTO_COMPANION_CLSID))
@@ -206,13 +238,7 @@ TEST_F(UninstallTest, CancelOnTheInUseQuestionStopsTheWholeRemoval)
     Install("Free", "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_B);
     Install("Held", "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A);
     const std::string dll = m_dir + "\\ZeltoTestCtl.dll";
-    std::string command = "\"" + testutil::Component("holder\\ZeltoHolder.exe") + "\" \"" + dll + "\"";
-    STARTUPINFOA si = {sizeof(si)};
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    zelto::ScopedKernelHandle holder(pi.hProcess);
-    ::CloseHandle(pi.hThread);
-    ASSERT_TRUE(testutil::WaitFor([&] { return !IsFileFree(dll.c_str()); }, 10000)) << "the holder did not load the DLL";
+    zelto::ScopedKernelHandle holder = Hold(dll);
 
     UninstallRequest request;
     request.removeControl = &RecordRemoval;
@@ -231,7 +257,7 @@ TEST_F(UninstallTest, CancelOnTheInUseQuestionStopsTheWholeRemoval)
                 EXPECT_TRUE(testutil::FileExists(m_dir + name)) << name << " was deleted";
             EXPECT_TRUE(Registered(TEST_CLSID_A) && Registered(TEST_CLSID_B)) << "nothing unregistered";
             EXPECT_TRUE(RecordExists("\\Held") && RecordExists("\\Free")) << "both records intact";
-            EXPECT_NE(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 0)) << "the holder still runs";
+            EXPECT_TRUE(Running(holder));
         }
     }
     // Browser 8: OK on the notice only asks again while the browser (the
@@ -242,17 +268,17 @@ TEST_F(UninstallTest, CancelOnTheInUseQuestionStopsTheWholeRemoval)
         EXPECT_EQ(0u, RunUninstall(request));
     }
     EXPECT_TRUE(testutil::FileExists(dll));
-    EXPECT_NE(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 0)) << "the holder still runs";
+    EXPECT_TRUE(Running(holder));
     CUtil::SetProfileString(HKEY_LOCAL_MACHINE, vector, "IE", "7.0");
     CUtil::InitSystemFolders();
     {
         testutil::DialogDriver ok(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED));
         EXPECT_EQ(1u, RunUninstall(request));
     }
-    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(pi.hProcess, 5000)) << "the holder was closed";
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(holder.get(), 5000)) << "the holder was closed";
     EXPECT_FALSE(testutil::FileExists(dll));
     EXPECT_FALSE(RecordExists("\\Held") || RecordExists("\\Free"));
-    ::TerminateProcess(pi.hProcess, 0);
+    ::TerminateProcess(holder.get(), 0);
     CUtil::InitSystemFolders();
 }
 
