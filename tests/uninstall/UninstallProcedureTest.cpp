@@ -167,14 +167,17 @@ TEST_F(UninstallTest, AllItemsRemoveTheEntryAndScheduleTheProgram)
     }
     EXPECT_TRUE(RecordExists("\\Only") && Registered(TEST_CLSID_A) && Registered(ZELTO_COMPANION_CLSID));
     request.quiet = true;
+    zelto::ScopedKernelHandle itemHolder = Hold(m_dir + "\\ZeltoTestCtl.dll");
     testutil::TestLog log(2);
     {
         testutil::DialogDriver none(WM_COMMAND, std::vector<WPARAM>{});
         EXPECT_EQ(1u, RunUninstall(request));
     }
-    EXPECT_TRUE(Running(holder)) << "a quiet removal ends no program";
-    ::TerminateProcess(holder.get(), 0);
-    ::WaitForSingleObject(holder.get(), 5000);
+    for (auto* process : {&holder, &itemHolder}) {
+        EXPECT_TRUE(Running(*process)) << "a quiet removal ends no program";
+        ::TerminateProcess(process->get(), 0);
+        ::WaitForSingleObject(process->get(), 5000);
+    }
     CUtil::InitSystemFolders();
     DeleteKeyTree(HKEY_LOCAL_MACHINE, store.c_str());
     EXPECT_FALSE(Registered(ZELTO_COMPANION_CLSID)) << "the companion's class is unregistered";
