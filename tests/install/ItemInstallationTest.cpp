@@ -179,6 +179,55 @@ TEST_F(ItemInstallationTest, AFailedUpdatePutsTheItemBackAsItWas)
 // A file's DELETEREGCLASS removes the server registered for that class
 // (unregistered and deleted) before the file is placed; DELETEREGKEY
 // removes a key of the roots it names, never a whole root.
+// A run killed in the middle of an update never gets to its roll back: the
+// next run puts the item back from the journal and the copies alone.
+TEST_F(ItemInstallationTest, AKilledUpdateIsPutBackByTheNextRun)
+{
+    const std::string first = m_dir + "\\ZeltoTestCtl.dll", second = m_dir + "\\ZeltoTestCtl2.dll";
+    int restart = 0;
+    {
+        CUpdateSet installed;
+        installed.m_strName = "Upd";
+        Stage(installed, "v1004", "ZeltoTestCtl.dll", TEST_CLSID_A, 1);
+        Stage(installed, "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_B, 0);
+        ASSERT_TRUE(InstallItem(installed, 1, restart));
+    }
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\Upd").c_str(), "Marker", "old");
+    const std::string firstBytes = testutil::ReadWholeFile(first), secondBytes = testutil::ReadWholeFile(second);
+
+    // Both files replaced and recorded, a third one created, a value added to
+    // the record, and the run killed while the second file's new bytes were
+    // written beside it.
+    CUpdateSet update;
+    update.m_strName = "Upd";
+    Stage(update, "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A, 1);
+    Stage(update, "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_A, 0, "ZeltoTestCtl.dll");
+    Stage(update, "v1004", "ZeltoOld.dll", TEST_CLSID_B, 0, "ZeltoTestCtl2.dll").m_bRegister = 0;
+    auto killed = std::make_unique<CItemRollback>(UNINSTALL_KEY, "Upd");
+    for (const auto& file : update.m_arrUpdateFile) ASSERT_TRUE(InstallProcess(*file, "Upd", 1, TRUE, restart, killed.get()));
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\Upd").c_str(), "Added", "new");
+    killed->Placing(*update.m_arrUpdateFile[1]);
+    testutil::WriteWholeFile(second + ".zelto-new", "torn");
+
+    RecoverInterruptedItems();
+    EXPECT_EQ(firstBytes, testutil::ReadWholeFile(first)) << "every journalled file is put back";
+    EXPECT_EQ(secondBytes, testutil::ReadWholeFile(second));
+    EXPECT_FALSE(testutil::FileExists(second + ".zelto-new"));
+    EXPECT_FALSE(testutil::FileExists(m_dir + "\\ZeltoOld.dll")) << "what the run created goes";
+    for (const auto& control : {std::make_pair(TEST_CLSID_A, first), std::make_pair(TEST_CLSID_B, second)}) {
+        char server[MAX_PATH] = "";
+        EXPECT_TRUE(CUtil::GetInprocServerPath(std::string(control.first).substr(1, 36).c_str(), server, sizeof(server)));
+        EXPECT_EQ(0, lstrcmpiA(control.second.c_str(), server)) << "registered to the old file: " << server;
+    }
+    EXPECT_EQ("old", Record("\\Upd", "Marker")) << "the old record, in the entry that was there before";
+    EXPECT_EQ("<none>", Record("\\Upd", "Added"));
+    EXPECT_EQ("<none>", Record("\\Upd\\ZeltoOld", "FilePath"));
+    EXPECT_EQ("<none>", CUtil::GetProfileString(HKEY_LOCAL_MACHINE, (std::string(kJournalKey) + "\\Upd").c_str(),
+                                                "Copies", "<none>"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(CItemRollback::BackupFolder().c_str()));
+    killed.reset();   // long after its run would have ended
+}
+
 TEST_F(ItemInstallationTest, RegistryTextsRemoveBeforePlacing)
 {
     const std::string old = m_dir + "\\ZeltoOld.dll";
