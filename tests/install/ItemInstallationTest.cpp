@@ -57,6 +57,28 @@ protected:
         file.m_bMainFile = main;
         return file;
     }
+    // Item "Upd" as an update finds it: two registered controls of version
+    // 1004, and a value only this record has.
+    void InstallOldUpd()
+    {
+        CUpdateSet installed;
+        installed.m_strName = "Upd";
+        Stage(installed, "v1004", "ZeltoTestCtl.dll", TEST_CLSID_A, 1);
+        Stage(installed, "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_B, 0);
+        int restart = 0;
+        ASSERT_TRUE(InstallItem(installed, 1, restart));
+        CUtil::SetProfileString(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\Upd").c_str(), "Marker", "old");
+    }
+    // Both classes are served by the files of InstallOldUpd again.
+    void ExpectOldServers()
+    {
+        for (const auto& control :
+             {std::make_pair(TEST_CLSID_A, "ZeltoTestCtl.dll"), std::make_pair(TEST_CLSID_B, "ZeltoTestCtl2.dll")}) {
+            char server[MAX_PATH] = "";
+            EXPECT_TRUE(CUtil::GetInprocServerPath(std::string(control.first).substr(1, 36).c_str(), server, sizeof(server)));
+            EXPECT_EQ(0, lstrcmpiA((m_dir + "\\" + control.second).c_str(), server)) << "registered to the old file: " << server;
+        }
+    }
     static std::string Record(const std::string& sub, const char* value)
     {
         return CUtil::GetProfileString(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + sub).c_str(), value, "<none>");
@@ -134,21 +156,14 @@ TEST_F(ItemInstallationTest, AFailedUpdatePutsTheItemBackAsItWas)
 {
     const std::string first = m_dir + "\\ZeltoTestCtl.dll", second = m_dir + "\\ZeltoTestCtl2.dll";
     int restart = 0;
-    {
-        CUpdateSet installed;
-        installed.m_strName = "Upd";
-        Stage(installed, "v1004", "ZeltoTestCtl.dll", TEST_CLSID_A, 1);
-        Stage(installed, "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_B, 0);
-        ASSERT_TRUE(InstallItem(installed, 1, restart));
-    }
-    // An old time stamp and a value only the old record has, so that a
-    // restored file and record can be told from rewritten ones.
+    ASSERT_NO_FATAL_FAILURE(InstallOldUpd());
+    // An old time stamp, so that a restored file can be told from a
+    // rewritten one.
     FILETIME old = {0x3B9ACA00u, 0x01C00000u};
     {
         zelto::ScopedFile handle(::CreateFileA(first.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(::SetFileTime(handle.get(), nullptr, nullptr, &old));
     }
-    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\Upd").c_str(), "Marker", "old");
     const std::string firstBytes = testutil::ReadWholeFile(first), secondBytes = testutil::ReadWholeFile(second);
 
     // The update: a newer first control, and a second file whose
@@ -164,11 +179,7 @@ TEST_F(ItemInstallationTest, AFailedUpdatePutsTheItemBackAsItWas)
     WIN32_FILE_ATTRIBUTE_DATA facts = {};
     ASSERT_TRUE(::GetFileAttributesExA(first.c_str(), GetFileExInfoStandard, &facts));
     EXPECT_EQ(0, ::CompareFileTime(&old, &facts.ftLastWriteTime)) << "with its time stamp";
-    for (const auto& control : {std::make_pair(TEST_CLSID_A, first), std::make_pair(TEST_CLSID_B, second)}) {
-        char server[MAX_PATH] = "";
-        EXPECT_TRUE(CUtil::GetInprocServerPath(std::string(control.first).substr(1, 36).c_str(), server, sizeof(server)));
-        EXPECT_EQ(0, lstrcmpiA(control.second.c_str(), server)) << "registered to the old file: " << server;
-    }
+    ExpectOldServers();
     EXPECT_EQ("old", Record("\\Upd", "Marker")) << "the old record";
     EXPECT_EQ(first, Record("\\Upd\\ZeltoTestCtl", "FilePath"));
     EXPECT_EQ("ZeltoTestCtl", Record("\\Upd", nullptr));
@@ -185,14 +196,7 @@ TEST_F(ItemInstallationTest, AKilledUpdateIsPutBackByTheNextRun)
 {
     const std::string first = m_dir + "\\ZeltoTestCtl.dll", second = m_dir + "\\ZeltoTestCtl2.dll";
     int restart = 0;
-    {
-        CUpdateSet installed;
-        installed.m_strName = "Upd";
-        Stage(installed, "v1004", "ZeltoTestCtl.dll", TEST_CLSID_A, 1);
-        Stage(installed, "v1004", "ZeltoTestCtl2.dll", TEST_CLSID_B, 0);
-        ASSERT_TRUE(InstallItem(installed, 1, restart));
-    }
-    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\Upd").c_str(), "Marker", "old");
+    ASSERT_NO_FATAL_FAILURE(InstallOldUpd());
     const std::string firstBytes = testutil::ReadWholeFile(first), secondBytes = testutil::ReadWholeFile(second);
 
     // Both files replaced and recorded, a third one created, a value added to
@@ -214,11 +218,7 @@ TEST_F(ItemInstallationTest, AKilledUpdateIsPutBackByTheNextRun)
     EXPECT_EQ(secondBytes, testutil::ReadWholeFile(second));
     EXPECT_FALSE(testutil::FileExists(second + ".zelto-new"));
     EXPECT_FALSE(testutil::FileExists(m_dir + "\\ZeltoOld.dll")) << "what the run created goes";
-    for (const auto& control : {std::make_pair(TEST_CLSID_A, first), std::make_pair(TEST_CLSID_B, second)}) {
-        char server[MAX_PATH] = "";
-        EXPECT_TRUE(CUtil::GetInprocServerPath(std::string(control.first).substr(1, 36).c_str(), server, sizeof(server)));
-        EXPECT_EQ(0, lstrcmpiA(control.second.c_str(), server)) << "registered to the old file: " << server;
-    }
+    ExpectOldServers();
     EXPECT_EQ("old", Record("\\Upd", "Marker")) << "the old record, in the entry that was there before";
     EXPECT_EQ("<none>", Record("\\Upd", "Added"));
     EXPECT_EQ("<none>", Record("\\Upd\\ZeltoOld", "FilePath"));
