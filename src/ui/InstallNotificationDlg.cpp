@@ -129,7 +129,8 @@ BOOL CInstallNotificationDlg::OnInitDialog()
     for (const auto& item : manager->Items()) {
         if (!first) {
             Append(IDC_QUESTION, "\r\n", 9, false, RGB(0, 0, 0));
-            Append(IDC_INFO, "\r\n", 8, false, grey);
+            Append(IDC_INFO, "\r\n", 8, false, grey);   // ends the description's line
+            Append(IDC_INFO, "\r\n", 8, false, grey);   // the blank line between two items
         }
         first = false;
         SetText(kTitleId, item->m_strName.c_str());

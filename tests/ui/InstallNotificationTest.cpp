@@ -240,7 +240,7 @@ TEST_F(InstallNotificationTest, QuestionAndInformationNameEveryItem)
         return text;
     };
     EXPECT_NE(std::string::npos, lines(question).find("?\n젤토에서 배포하는 ZeltoViewer")) << "a line of its own";
-    EXPECT_NE(std::string::npos, lines(info).find("first description\n\n")) << "a blank line before the next item";
+    EXPECT_NE(std::string::npos, lines(info).find("first description\n\n\n")) << "a blank line before the next item";
     EXPECT_GE(box.infoHeight, 40) << "the information box keeps room";
 
     EXPECT_NE(std::string::npos, question.find("젤토에서 배포하는 ZeltoTestCtl 프로그램을 설치하시겠습니까?")) << question;
