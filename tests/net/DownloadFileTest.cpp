@@ -139,6 +139,30 @@ TEST_F(DownloadTest, BodyWithoutLengthIsCompleteWhenReadToTheEnd)
     EXPECT_EQ(0u, CHttpUtil::GetDownloadFileSize(m_internet.get(), (std::string(kBase) + "nolength.bin").c_str()));
 }
 
+// The size bound holds to the byte, whether the server announces the
+// length or not: a body of exactly the bound is whole, one byte more is
+// refused (1020) and leaves no file.
+TEST_F(DownloadTest, TheSizeBoundHoldsToTheByte)
+{
+    const std::string data = Pattern(1000);
+    m_server.PutFile(kHost, "/zelto/zeltosetup/bound.bin", data);
+    const std::string url = std::string(kBase) + "bound.bin";
+    for (const char* rules : {"{}", R"({"down.zelto.com/zelto/zeltosetup/bound.bin": {"no_length": true}})"}) {
+        SCOPED_TRACE(rules);
+        m_server.SetRules(rules);
+        EXPECT_TRUE(CHttpUtil::DownloadFile(m_internet.get(), m_local.c_str(), url.c_str(), TRUE, nullptr, nullptr,
+                                            nullptr, data.size()));
+        EXPECT_EQ(data, testutil::ReadWholeFile(m_local));
+        ::DeleteFileA(m_local.c_str());
+        EXPECT_FALSE(CHttpUtil::DownloadFile(m_internet.get(), m_local.c_str(), url.c_str(), TRUE, nullptr, nullptr,
+                                             nullptr, data.size() - 1));
+        EXPECT_EQ(ERR_TRANSFER_TOO_LARGE, LastError.dwAppError);
+        EXPECT_FALSE(testutil::FileExists(m_local));
+    }
+    EXPECT_NE(std::string::npos, Log().find(": the server announced 1000 bytes, more than the 999 allowed"))
+        << "an announced length past the bound is refused before a byte is read";
+}
+
 TEST_F(DownloadTest, OnlyThePublishedBytesPassTheHash)
 {
     // A server that resets at once after its last bytes and announces no
