@@ -87,9 +87,11 @@ TEST_F(DownloadTest, WholeFileWithAgentAndProgressSummingToItsSize)
 
 TEST_F(DownloadTest, StatusFailuresCreateNoFile)
 {
+    m_server.ClearRequests();
     EXPECT_FALSE(Download(std::string(kBase) + "missing.bin"));
     EXPECT_EQ(ERR_HTTP_STATUS, LastError.dwAppError);
     EXPECT_FALSE(testutil::FileExists(m_local));
+    EXPECT_EQ(1u, m_server.RequestedUrls().size()) << "only an error of the server's own (5xx) is tried again";
     EXPECT_NE(std::string::npos,
               Log().find("[ZeltoSetup][DownloadFile] HttpQueryInfo(http://down.zelto.com/zelto/zeltosetup/missing.bin) = 404 \r\n"));
 
