@@ -82,10 +82,12 @@ TEST_F(UpdateListTest, FileEntries)
                      "<FILE NAME='run.dll'><SOURCE>x</SOURCE><DEST>[SYSTEM]</DEST>"
                      "<RUNFILE NAME='r.exe'><RUNDEST>[OSVERSION]</RUNDEST></RUNFILE></FILE>" +
                      File(".dll") +                                    // no record key of its own
-                     File("b.ocx") + "</UPDATEITEM>");
+                     File("..") + File("a.dll:hidden") +                // the folder above, a stream
+                     File("bad.dll", "<SHA256>not a digest</SHA256>") + File("b.ocx") +
+                     File("c.dll", "<RUNFILE NAME='..\\r.exe'><RUNSOURCE>x</RUNSOURCE></RUNFILE>") + "</UPDATEITEM>");
     EXPECT_EQ("Ctl", item->m_strName);
     EXPECT_EQ(1, item->m_bSelfUninstaller);
-    ASSERT_EQ(2u, item->m_arrUpdateFile.size());
+    ASSERT_EQ(3u, item->m_arrUpdateFile.size());
     const CUpdateInfo& a = *item->m_arrUpdateFile[0];
     EXPECT_EQ(m_dest + "\\a.dll", a.m_szDestFileName);
     EXPECT_TRUE(testutil::FileExists(m_dest)) << "the destination folder is created";
@@ -103,6 +105,7 @@ TEST_F(UpdateListTest, FileEntries)
     EXPECT_EQ("-q", a.m_szRunParam);
     EXPECT_EQ(2u, a.m_dwRunVersionLS);
     EXPECT_EQ("b.ocx", item->m_arrUpdateFile[1]->m_szName);
+    EXPECT_EQ("", item->m_arrUpdateFile[2]->m_szRunFileName) << "an auxiliary program named outside its folder";
 
     EXPECT_TRUE(log.Has("[CreateUpdateList] already exist In update array(A.DLL)"));
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Source do not exist (FileName = nosource.dll)"));
@@ -110,6 +113,10 @@ TEST_F(UpdateListTest, FileEntries)
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Dest do not exist (FileName = nodest.dll)"));
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Name (FileName = ..\\evil.dll)"));
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Name (FileName = .dll)"));
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Name (FileName = ..)"));
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Name (FileName = a.dll:hidden)"));
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid SHA256 (FileName = bad.dll)"));
+    EXPECT_TRUE(log.Has("[ParseRunFileElement] Invalid Name (RunFile = ..\\r.exe)"));
     // Destinations named in full only: a relative one would follow the
     // working folder, one without a drive the drive's root.
     EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid Dest ZeltoRelative: not a full path (FileName = rel.dll)"));
