@@ -2,6 +2,7 @@
 #include "net/HttpUtil.h"
 
 #include "base/Log.h"
+#include "net/HttpRequest.h"
 
 #include <ZeltoConfig.h>
 
@@ -65,14 +66,15 @@ BOOL CHttpUtil::CheckDownloadURL(const char* url, const char* domainSuffix, cons
     parts.lpszUrlPath = path;          parts.dwUrlPathLength = sizeof(path);
     parts.lpszUserName = user;         parts.dwUserNameLength = 255;
     parts.lpszPassword = password;     parts.dwPasswordLength = 255;
+    // The scheme as written, before the URL cracker sees the text: some
+    // crackers take any beginning of "http" ("htt://", "h://") for http, and
+    // one overruns its own buffer on a long file URL.
+    if (!zelto::IsWrittenHttpUrl(url)) return FALSE;
     if (!::InternetCrackUrlA(url, 0, ICU_DECODE, &parts)) {
         WriteLog(1, "[CheckDownloadURL] InternetCrackUrl Failed, Error Code = %d", ::GetLastError());
         return FALSE;
     }
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return FALSE;
-    // The scheme as written, too: some URL crackers take any beginning of
-    // "http" ("htt://", "h://") for http.
-    if (_strnicmp(url, "http://", 7) != 0 && _strnicmp(url, "https://", 8) != 0) return FALSE;
 
     // The host's last bytes, as many as the suffix has, byte-exact.
     size_t hostLength = std::strlen(host), suffixLength = std::strlen(domainSuffix);

@@ -12,16 +12,19 @@ std::string CHttpUtil::ExtractDomainFromURL(const char* url)
     if (std::strstr(url, "about:")) return url;
 
     const DWORD kBuffer = 2084;
-    std::vector<char> scheme(kBuffer), host(kBuffer), user(kBuffer), password(kBuffer),
-        path(kBuffer), extra(kBuffer);
+    std::vector<char> scheme(kBuffer), host(kBuffer), user(kBuffer), password(kBuffer);
     URL_COMPONENTSA parts = {};
     parts.dwStructSize = sizeof(parts);
     parts.lpszScheme = scheme.data();       parts.dwSchemeLength = kBuffer;
     parts.lpszHostName = host.data();       parts.dwHostNameLength = kBuffer;
     parts.lpszUserName = user.data();       parts.dwUserNameLength = kBuffer;
     parts.lpszPassword = password.data();   parts.dwPasswordLength = kBuffer;
-    parts.lpszUrlPath = path.data();        parts.dwUrlPathLength = kBuffer;
-    parts.lpszExtraInfo = extra.data();     parts.dwExtraInfoLength = kBuffer;
+    // The path and the extra information are only pointed at, never copied
+    // out: copying a file URL's path, the cracker passes it through a buffer
+    // of MAX_PATH characters of its own, which a longer path overruns (seen
+    // under Wine, where a SOURCE of "file:" and 300 letters ended the program).
+    parts.lpszUrlPath = nullptr;            parts.dwUrlPathLength = 1;
+    parts.lpszExtraInfo = nullptr;          parts.dwExtraInfoLength = 1;
 
     if (!::InternetCrackUrlA(url, static_cast<DWORD>(std::strlen(url)), ICU_ESCAPE, &parts)) {
         DWORD error = ::GetLastError();

@@ -78,6 +78,11 @@ bool IsHttpsUrl(const std::string& url)
     return url.size() >= 8 && _strnicmp(url.c_str(), "https://", 8) == 0;
 }
 
+bool IsWrittenHttpUrl(const char* url)
+{
+    return url && (_strnicmp(url, "http://", 7) == 0 || _strnicmp(url, "https://", 8) == 0);
+}
+
 bool IsDowngrade(const std::string& from, const std::string& to)
 {
     return IsHttpsUrl(from) && !IsHttpsUrl(to);
@@ -139,7 +144,7 @@ bool HeadRequest(HINTERNET internet, const char* url, DWORD& status, DWORD& leng
     parts.lpszHostName = host;    parts.dwHostNameLength = sizeof(host);
     parts.lpszUrlPath = path;     parts.dwUrlPathLength = sizeof(path);
     parts.lpszExtraInfo = extra;  parts.dwExtraInfoLength = sizeof(extra);
-    if (!::InternetCrackUrlA(url, 0, 0, &parts) ||
+    if (!IsWrittenHttpUrl(url) || !::InternetCrackUrlA(url, 0, 0, &parts) ||
         (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
         return false;
     // Over TLS the system checks the certificate; no flag ever waives it.

@@ -24,6 +24,11 @@ ScopedInternet OpenUrl(HINTERNET internet, const char* url, const char* headers 
 DWORD QueryNumber(HINTERNET request, DWORD query);
 // True when url says https (in any case).
 bool IsHttpsUrl(const std::string& url);
+// True when url is written as http:// or https:// (in any case). Checked
+// before a URL is handed to the system's URL cracker: it copies a file URL's
+// path through a buffer of MAX_PATH characters of its own, and a longer path
+// overruns it (seen under Wine: "file:" and 300 letters ended the program).
+bool IsWrittenHttpUrl(const char* url);
 // True when a request for from ended at to on plain http: refused always.
 bool IsDowngrade(const std::string& from, const std::string& to);
 // What a certificate error of WinINet means, or null for other errors. A

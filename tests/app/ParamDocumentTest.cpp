@@ -125,6 +125,12 @@ TEST(ExtractDomainFromURL, HostsAndAboutUrls)
     RecordLastError(0, 0);
     EXPECT_EQ("", CHttpUtil::ExtractDomainFromURL("plain text"));
     EXPECT_EQ(ERR_CRACK_URL, LastError.dwAppError);
+    // A long file URL: the system's URL cracker overran a buffer of its own
+    // copying such a path out, and ended the program.
+    const std::string letters(300, 'a');
+    EXPECT_EQ("", CHttpUtil::ExtractDomainFromURL(("file:" + letters).c_str()));
+    EXPECT_EQ("down.zelto.com", CHttpUtil::ExtractDomainFromURL(("file://down.zelto.com/" + letters).c_str()));
+    EXPECT_EQ("down.zelto.com", CHttpUtil::ExtractDomainFromURL(("http://down.zelto.com/" + letters).c_str()));
 }
 
 }  // namespace
