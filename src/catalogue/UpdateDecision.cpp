@@ -98,6 +98,9 @@ BOOL IsUpdateNeeded(CUpdateInfo& file)
         WriteLog(2, "[CreateUpdateList] do not need to update file (%s)", file.m_szDestFileName.c_str());
         return r;
     }
+    // An archive's SHA256 covers the archive, not the file it delivers: a
+    // staged archive is judged by it when the files are fetched.
+    if (IsArchiveDownload(file.m_szName, file.m_szSource)) return 1;
     const std::string staged = CUtil::GetStagingFolder() + "\\" + file.m_szName;
     WIN32_FIND_DATAA stagedFound;
     if (!Search(staged, stagedFound)) return 1;

@@ -334,6 +334,7 @@ BOOL CDlgDownload::InstallDownloadedFiles()
     CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
     int restart = manager->GetRestartFlag();
     BOOL all = TRUE;
+    std::vector<const CUpdateSet*> failed;
     for (auto& item : manager->Items()) {
         // A close request (taken by a message box's loop) stops the run
         // between items: the current one has installed or rolled back.
@@ -343,10 +344,33 @@ BOOL CDlgDownload::InstallDownloadedFiles()
         }
         // A quiet run ends no program that holds a file: the file is
         // replaced at the next restart instead.
-        if (!InstallItem(*item, IsQuietRun() ? 0 : manager->GetForceDelete(), restart)) all = FALSE;
+        if (!InstallItem(*item, IsQuietRun() ? 0 : manager->GetForceDelete(), restart)) {
+            all = FALSE;
+            failed.push_back(item.get());
+        }
     }
     manager->SetRestartFlag(restart);
+    RemoveUnpackedArchives(manager->Items(), failed);
     return all;
+}
+
+void CDlgDownload::RemoveUnpackedArchives(const UpdateItems& items, const std::vector<const CUpdateSet*>& failed)
+{
+    // An archive stays staged while an item that needs it has not installed
+    // (the next run unpacks it again without a request); the others go.
+    std::vector<std::string> kept;
+    for (const CUpdateSet* item : failed)
+        for (const auto& file : item->m_arrUpdateFile)
+            if (IsArchiveDownload(*file)) kept.push_back(StagedPath(*file));
+    for (const auto& item : items) {
+        for (const auto& file : item->m_arrUpdateFile) {
+            if (!IsArchiveDownload(*file)) continue;
+            const std::string staged = StagedPath(*file);
+            bool keep = false;
+            for (const std::string& path : kept) keep = keep || lstrcmpiA(path.c_str(), staged.c_str()) == 0;
+            if (!keep) RemoveArchiveStaging(*file);
+        }
+    }
 }
 
 void CDlgDownload::OnSetupComplete()

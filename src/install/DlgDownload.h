@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/Handles.h"
+#include "install/DownloadWorker.h"
 #include "sys/Dialog.h"
 #include "ui/KWB_UI_Drawer.h"
 #include "ui/SkinButton.h"
@@ -28,6 +29,7 @@ public:
     BOOL DownloadInstallFiles();
     // The installation phase, on the user-interface thread.
     BOOL InstallDownloadedFiles();
+    static void RemoveUnpackedArchives(const UpdateItems& items, const std::vector<const CUpdateSet*>& failed);
 
     // From the start of the downloads until the run's end is decided.
     bool IsRunning() const { return m_bRunning; }

@@ -14,7 +14,8 @@
 namespace {
 
 // Files that land on the same staged name are fetched one after the other
-// by one transfer, in catalogue order, as they always were.
+// by one transfer, in catalogue order, as they always were; the FILEs one
+// archive delivers share its staged name, so it is fetched and unpacked once.
 std::vector<std::vector<CUpdateInfo*>> StagingGroups(UpdateItems& items)
 {
     std::vector<std::vector<CUpdateInfo*>> groups;
@@ -54,8 +55,11 @@ DWORD WINAPI Transfers(void* parameter)
     for (;;) {
         const size_t index = run.next++;
         if (index >= run.groups.size() || ::WaitForSingleObject(run.stop.get(), 0) == WAIT_OBJECT_0) break;
+        bool unpacked = false;   // the group's archive is unpacked: its other FILEs are staged with it
         for (CUpdateInfo* file : run.groups[index]) {
+            if (unpacked) file->m_bDownloaded = 1;
             const bool ok = internet && DownloadInstallFiles(*file, internet.get(), run.progressWnd, run.stop.get());
+            unpacked = ok && IsArchiveDownload(*file);
             if (!ok) {
                 std::lock_guard<std::mutex> guard(run.lock);
                 // A transfer stopped by another's failure is no failure of its own.
@@ -83,9 +87,17 @@ DWORD PrepareDownloadSizes(UpdateItems& items, HINTERNET internet)
         for (auto& item : items) total += GetItemDownloadSize(*item, internet);
         return total;
     }
+    std::vector<std::string> counted;   // an archive shared by several FILEs counts once
     for (auto& item : items) {
         for (auto& file : item->m_arrUpdateFile) {
             file->m_dwDownloadSize = file->m_bDownloaded ? 0 : StatedDownloadSize(*file);
+            if (file->m_dwDownloadSize && IsArchiveDownload(*file)) {
+                const std::string staged = StagedPath(*file);
+                bool seen = false;
+                for (const std::string& path : counted) seen = seen || lstrcmpiA(path.c_str(), staged.c_str()) == 0;
+                if (seen) file->m_dwDownloadSize = 0;
+                else counted.push_back(staged);
+            }
             total += file->m_dwDownloadSize;
         }
     }

@@ -83,7 +83,7 @@ BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int fo
         if (!deleted) WriteLog(1, "[InstallProcess] DeleteRegKey Failed(%s)", keyText.c_str());
     }
 
-    const std::string staged = CUtil::GetStagingFolder() + "\\" + file.m_szName;
+    const std::string staged = UnpackedPath(file);
     WriteLog(2, "[InstallProcess] MoveInstalleFiles(%s ->%s)", staged.c_str(), file.m_szDestFileName.c_str());
     Placement placement = Placement::Nothing;
     if (rollback) rollback->Placing(file);

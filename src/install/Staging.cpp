@@ -4,6 +4,7 @@
 #include "base/LastError.h"
 #include "base/Log.h"
 #include "net/HttpUtil.h"
+#include "sys/Sha256.h"
 #include "sys/Util.h"
 #include "zip/ZipArchive.h"
 
@@ -56,16 +57,58 @@ std::string DownloadUrl(const CUpdateInfo& file)
     return file.m_szSource;
 }
 
+bool IsArchiveDownload(const CUpdateInfo& file)
+{
+    return IsArchiveDownload(file.m_szName, DownloadUrl(file));
+}
+
+namespace {
+
+// "zip-" and 16 hexadecimal digits of the SHA-256 of the archive's URL (in
+// lower case) and its stated SHA256: one name per archive download.
+std::string ArchiveKey(const CUpdateInfo& file)
+{
+    std::string text = DownloadUrl(file) + "\n" + file.m_szSha256;
+    CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
+    CSha256 hash;
+    std::string digest = hash.Valid() && hash.Update(text.data(), static_cast<DWORD>(text.size())) ? hash.HexDigest() : "";
+    if (digest.size() < 16) {
+        // No hash from the system: a plain FNV-1a of the same text.
+        unsigned long long value = 1469598103934665603ull;
+        for (unsigned char c : text) value = (value ^ c) * 1099511628211ull;
+        char hex[17];
+        wsprintfA(hex, "%08lx%08lx", static_cast<unsigned long>(value >> 32), static_cast<unsigned long>(value));
+        digest = hex;
+    }
+    return "zip-" + digest.substr(0, 16);
+}
+
+}  // namespace
+
 std::string StagedPath(const CUpdateInfo& file)
 {
+    if (IsArchiveDownload(file)) return ArchiveFolder(file) + ".zip";
     std::string url = DownloadUrl(file);
     size_t end = url.find_first_of("?#");
     return CUtil::GetStagingFolder() + "\\" + BaseName(file.m_szName) + Extension(url.substr(0, end));
 }
 
-bool IsArchiveDownload(const CUpdateInfo& file)
+std::string ArchiveFolder(const CUpdateInfo& file)
 {
-    return IsArchiveDownload(file.m_szName, DownloadUrl(file));
+    return CUtil::GetStagingFolder() + "\\" + ArchiveKey(file);
+}
+
+std::string UnpackedPath(const CUpdateInfo& file)
+{
+    return (IsArchiveDownload(file) ? ArchiveFolder(file) : CUtil::GetStagingFolder()) + "\\" + file.m_szName;
+}
+
+void RemoveArchiveStaging(const CUpdateInfo& file)
+{
+    if (!IsArchiveDownload(file)) return;
+    const std::string folder = ArchiveFolder(file), archive = StagedPath(file);
+    if (::GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) CUtil::RemoveFolderTree(folder);
+    ::DeleteFileA(archive.c_str());
 }
 
 ULONGLONG DownloadBound(const CUpdateInfo& file)
@@ -91,26 +134,40 @@ BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWn
 {
     const std::string url = DownloadUrl(file), staged = StagedPath(file);
     if (file.m_bDownloaded) return TRUE;
-    WriteLog(2, "[DownloadInstallFiles] Download File %s -> %s", url.c_str(), staged.c_str());
-    ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_SIZE, file.m_dwDownloadSize);
-    ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_URL, reinterpret_cast<LPARAM>(url.c_str()));
-    if (!CHttpUtil::DownloadFile(internet, staged.c_str(), url.c_str(), TRUE, progressWnd, cancelEvent,
-                                 file.m_szSha256.c_str(), DownloadBound(file))) {
-        WriteLog(1, "[DownloadInstallFiles] Download Failed (%s)", url.c_str());
+    const bool archive = IsArchiveDownload(file);
+    // An archive a run fetched before (kept until its files are placed)
+    // counts when its bytes are the published ones.
+    const bool kept = archive && !file.m_szSha256.empty() &&
+                      CSha256::Same(CSha256::OfFile(staged.c_str()), file.m_szSha256);
+    if (kept) {
+        WriteLog(2, "[DownloadInstallFiles] Temp File exist (%s)", staged.c_str());
+    } else {
+        WriteLog(2, "[DownloadInstallFiles] Download File %s -> %s", url.c_str(), staged.c_str());
+        ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_SIZE, file.m_dwDownloadSize);
+        ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_URL, reinterpret_cast<LPARAM>(url.c_str()));
+        if (!CHttpUtil::DownloadFile(internet, staged.c_str(), url.c_str(), TRUE, progressWnd, cancelEvent,
+                                     file.m_szSha256.c_str(), DownloadBound(file))) {
+            WriteLog(1, "[DownloadInstallFiles] Download Failed (%s)", url.c_str());
+            return FALSE;
+        }
+        WriteLog(2, "[DownloadInstallFiles] Download Succeed (%s)", url.c_str());
+    }
+    if (!archive) {
+        file.m_bDownloaded = 1;
+        return TRUE;
+    }
+
+    // Unpacked afresh into the archive's own folder: whatever an earlier run
+    // left there is gone first.
+    const std::string folder = ArchiveFolder(file);
+    if (::GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) CUtil::RemoveFolderTree(folder);
+    if (!UnpackArchive(staged, folder, progressWnd, UM_EXTRACT_PROGRESS)) {
+        RecordLastError(ERR_EXTRACT, ::GetLastError());
+        WriteLog(1, "[DownloadInstallFiles] Zip Extract Failed (%s)", staged.c_str());
+        RemoveArchiveStaging(file);
         return FALSE;
     }
     file.m_bDownloaded = 1;
-    WriteLog(2, "[DownloadInstallFiles] Download Succeed (%s)", url.c_str());
-
-    if (!IsArchiveDownload(file)) return TRUE;
-
-    if (!UnpackArchive(staged, progressWnd, UM_EXTRACT_PROGRESS)) {
-        RecordLastError(ERR_EXTRACT, ::GetLastError());
-        WriteLog(1, "[DownloadInstallFiles] Zip Extract Failed (%s)", staged.c_str());
-        ::DeleteFileA(staged.c_str());
-        return FALSE;
-    }
-    ::DeleteFileA(staged.c_str());
     return TRUE;
 }
 
@@ -138,12 +195,12 @@ bool Utf8To949(const std::string& utf8, std::string& local)
 
 }  // namespace
 
-BOOL UnpackArchive(const std::string& archivePath, HWND wnd, UINT message)
+BOOL UnpackArchive(const std::string& archivePath, const std::string& folder, HWND wnd, UINT message)
 {
     if (::GetFileAttributesA(archivePath.c_str()) == INVALID_FILE_ATTRIBUTES) return TRUE;
     CMyZipCallback callback(wnd, message);
-    // The staging folder is the user's own: a folder planted there may be a
-    // junction or link to anywhere. Nothing is written through one.
+    // A folder planted where one is made may be a junction or link to
+    // anywhere. Nothing is written through one.
     zip::Archive archive(
         [](const std::string& path) {
             if (!::CreateDirectoryA(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return false;
@@ -158,7 +215,14 @@ BOOL UnpackArchive(const std::string& archivePath, HWND wnd, UINT message)
     zip::Progress progress = nullptr;
     if (wnd && message)
         progress = [&](const std::string& name, uint64_t done, uint64_t total) { return callback.Callback(name, done, total); };
-    const std::string folder = CUtil::GetStagingFolder();
+    DWORD attributes = ::GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES && ::CreateDirectoryA(folder.c_str(), nullptr))
+        attributes = ::GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WriteLog(1, "[UnpackArchive] %s cannot be made, or is a link: nothing is unpacked", folder.c_str());
+        return FALSE;
+    }
     for (size_t i = 0; i < archive.EntryCount(); ++i) {
         zip::Result result = archive.Extract(i, folder, progress);
         if (result != zip::Result::Ok) {

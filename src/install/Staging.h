@@ -20,8 +20,19 @@ constexpr WPARAM DOWNLOAD_PROGRESS_SIZE = 2;          // lParam: the file's size
 
 // SOURCE_WIN9X on the Windows 9x family when present, else SOURCE.
 std::string DownloadUrl(const CUpdateInfo& file);
-// Staging folder + NAME's base name + the URL's extension.
+// Where the download lands: for a plain download the staging folder + NAME's
+// base name + the URL's extension; for an archive "zip-<key>.zip" in the
+// staging folder, the key naming the archive's URL and SHA256, so that the
+// FILEs one archive delivers share one download and two archives never do.
 std::string StagedPath(const CUpdateInfo& file);
+// The folder an archive download unpacks into ("zip-<key>" beside it).
+std::string ArchiveFolder(const CUpdateInfo& file);
+// Where the file's bytes lie once staged: the staging folder + NAME for a
+// plain download, the archive's own folder + NAME for an archive's entry.
+std::string UnpackedPath(const CUpdateInfo& file);
+// Removes the folder and the archive an archive download left (after its
+// files were placed); nothing for a plain download.
+void RemoveArchiveStaging(const CUpdateInfo& file);
 
 // True when the file is unpacked from a ZIP download (SOURCE ends in ".zip",
 // NAME has another extension).
@@ -34,11 +45,14 @@ ULONGLONG DownloadBound(const CUpdateInfo& file);
 DWORD GetItemDownloadSize(CUpdateSet& item, HINTERNET internet);
 DWORD GetFileDownloadSize(CUpdateInfo& file, HINTERNET internet);
 // Fetches one file into the staging folder (unless it is staged already) and
-// unpacks it when it comes in an archive; TRUE when it is staged.
+// unpacks it when it comes in an archive into the archive's own folder; an
+// archive already staged whose bytes match its SHA256 is unpacked without a
+// request. TRUE when it is staged.
 BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWnd, HANDLE cancelEvent);
 
-// Extracts the whole archive into the staging folder; TRUE when every entry was.
-BOOL UnpackArchive(const std::string& archivePath, HWND wnd, UINT message);
+// Extracts the whole archive into folder (made when missing, never a link);
+// TRUE when every entry was.
+BOOL UnpackArchive(const std::string& archivePath, const std::string& folder, HWND wnd, UINT message);
 
 // Gives the placed file the catalogue's FILETIME (when it has one).
 void StampFileTime(const CUpdateInfo& file, const std::string& destination);

@@ -26,16 +26,22 @@ public:
     // --- Folders and path macros ---
     static void InitSystemFolders();
     static const SystemFolders& Folders();
-    // The staging folder (the temporary folder) without its trailing backslash.
     // The staging folder: "<program files>\\Zelto\\Staging", which only
-    // administrators and the system may write.
+    // administrators and the system may write; "" when the program files
+    // folder is not a full path (never a folder at a drive's root).
     static std::string GetStagingFolder();
     // Makes the staging folder with that access list, or checks the one that
     // is there: a link, a junction or a folder another account owns is
     // refused (FALSE, LastError 1001, logged), never written through.
     static BOOL PrepareStagingFolder();
+    // True when the access list (DACL) of descriptor lets nobody but the
+    // system and the administrators write, delete or change it.
+    static bool WritableByAdministratorsOnly(PSECURITY_DESCRIPTOR descriptor);
     static std::string ExpandPathMacros(const char* path);
     static BOOL CreateRecursiveDirectory(const char* path);
+    // Deletes folder with everything below it; a link or junction inside is
+    // removed as a name, never followed.
+    static void RemoveFolderTree(const std::string& folder);
     static int CountFilesInFolder(const char* folder);
 
     // --- File facts ---

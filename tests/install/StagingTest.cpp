@@ -87,8 +87,21 @@ TEST_F(StagingTest, StagedNamesFollowTheUrlsExtension)
 {
     CUpdateInfo file;
     file.m_szName = "ZeltoTestCtl.dll";
+    // An archive lands under a name of its own, with a folder of its own:
+    // one per URL and SHA256, whatever FILE asks for it.
     file.m_szSource = "http://x/zelto/zeltosetup/a.ZIP";
-    EXPECT_EQ(m_staging + "\\ZeltoTestCtl.ZIP", StagedPath(file));
+    const std::string archive = StagedPath(file);
+    EXPECT_EQ(ArchiveFolder(file) + ".zip", archive);
+    EXPECT_EQ(ArchiveFolder(file) + "\\ZeltoTestCtl.dll", UnpackedPath(file));
+    CUpdateInfo sibling;
+    sibling.m_szName = "Other.dll";
+    sibling.m_szSource = "HTTP://X/zelto/zeltosetup/a.zip";
+    EXPECT_EQ(archive, StagedPath(sibling)) << "another FILE of the same archive shares it";
+    sibling.m_szSha256 = std::string(64, 'a');
+    EXPECT_NE(archive, StagedPath(sibling)) << "other published bytes: another archive";
+    sibling.m_szSha256.clear();
+    sibling.m_szSource = "http://x/zelto/zeltosetup/b.zip";
+    EXPECT_NE(archive, StagedPath(sibling)) << "another archive of the same entries";
     file.m_szSource = "http://x/zelto/zeltosetup/a.dll";
     EXPECT_EQ(m_staging + "\\ZeltoTestCtl.dll", StagedPath(file));
     file.m_szSource = "http://x/zelto/zeltosetup/noext";
@@ -111,9 +124,16 @@ TEST_F(StagingTest, DownloadsUnpacksAndReports)
     ProgressRecorder progress;
     for (auto& file : item.m_arrUpdateFile)
         EXPECT_TRUE(DownloadInstallFiles(*file, m_internet.get(), progress.Window(), nullptr));
-    EXPECT_EQ(200000u, testutil::ReadWholeFile(m_staging + "\\ZeltoTestCtl.dll").size()) << "unpacked at the top";
-    EXPECT_TRUE(testutil::FileExists(m_staging + "\\dir\\readme.txt")) << "with its stored paths";
-    EXPECT_FALSE(testutil::FileExists(m_staging + "\\ZeltoTestCtl.zip")) << "the archive is deleted";
+    const CUpdateInfo& zipped = *item.m_arrUpdateFile[0];
+    const std::string folder = ArchiveFolder(zipped);
+    EXPECT_EQ(folder + "\\ZeltoTestCtl.dll", UnpackedPath(zipped));
+    EXPECT_EQ(200000u, testutil::ReadWholeFile(folder + "\\ZeltoTestCtl.dll").size()) << "unpacked into its own folder";
+    EXPECT_TRUE(testutil::FileExists(folder + "\\dir\\readme.txt")) << "with its stored paths";
+    EXPECT_FALSE(testutil::FileExists(m_staging + "\\ZeltoTestCtl.dll")) << "nothing at the top";
+    EXPECT_TRUE(testutil::FileExists(StagedPath(zipped))) << "the archive stays until its files are placed";
+    RemoveArchiveStaging(zipped);
+    EXPECT_FALSE(testutil::FileExists(StagedPath(zipped)));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(folder.c_str()));
     EXPECT_EQ(5000u, testutil::ReadWholeFile(m_staging + "\\plain.dll").size());
     EXPECT_EQ(1, item.m_arrUpdateFile[0]->m_bDownloaded);
 
@@ -131,8 +151,8 @@ TEST_F(StagingTest, UpperCaseZipUrlIsUnpacked)
     CUpdateSet item;
     CUpdateInfo& file = File(item, "ZeltoTestCtl.dll", std::string(kBase) + "upper.ZIP");
     EXPECT_TRUE(DownloadInstallFiles(file, m_internet.get(), nullptr, nullptr));
-    EXPECT_EQ(200000u, testutil::ReadWholeFile(m_staging + "\\ZeltoTestCtl.dll").size());
-    EXPECT_FALSE(testutil::FileExists(m_staging + "\\ZeltoTestCtl.ZIP")) << "the archive is deleted";
+    EXPECT_EQ(200000u, testutil::ReadWholeFile(UnpackedPath(file)).size());
+    RemoveArchiveStaging(file);
 }
 
 TEST_F(StagingTest, ArchiveFailures)
@@ -143,12 +163,14 @@ TEST_F(StagingTest, ArchiveFailures)
     ProgressRecorder progress;
     EXPECT_FALSE(DownloadInstallFiles(empty, m_internet.get(), progress.Window(), nullptr));
     EXPECT_EQ(ERR_EXTRACT, LastError.dwAppError) << "an empty archive fails";
-    EXPECT_EQ(1, empty.m_bDownloaded) << "the download itself succeeded";
+    EXPECT_EQ(0, empty.m_bDownloaded) << "an archive that does not unpack stages nothing";
+    EXPECT_FALSE(testutil::FileExists(StagedPath(empty))) << "and is not kept";
 
     CUpdateInfo& cancelled = File(item, "ZeltoTestCtl.dll", std::string(kBase) + "ctl.zip");
     progress.extractAnswer = -1;   // the dialog's answer once its cancel event is set
     EXPECT_FALSE(DownloadInstallFiles(cancelled, m_internet.get(), progress.Window(), nullptr));
-    EXPECT_FALSE(testutil::FileExists(m_staging + "\\ZeltoTestCtl.zip"));
+    EXPECT_FALSE(testutil::FileExists(StagedPath(cancelled)));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesA(ArchiveFolder(cancelled).c_str()));
 
     CUpdateInfo& same = File(item, "keep.zip", std::string(kBase) + "ctl.zip");
     EXPECT_TRUE(DownloadInstallFiles(same, m_internet.get(), nullptr, nullptr));
@@ -163,7 +185,7 @@ TEST_F(StagingTest, ArchiveNamesInUtf8AndCodePage949)
     for (const char* name : {"utf8.zip", "cp949.zip"}) {
         const std::string archive = m_staging + "\\zelto-names.zip";
         ::CopyFileA((zips + name).c_str(), archive.c_str(), FALSE);
-        EXPECT_TRUE(UnpackArchive(archive, nullptr, 0)) << name;
+        EXPECT_TRUE(UnpackArchive(archive, m_staging, nullptr, 0)) << name;
         EXPECT_EQ(std::string(name).substr(0, 4), testutil::ReadWholeFile(korean).substr(0, 4)) << name;
         ::DeleteFileA(korean.c_str());
         ::DeleteFileA(archive.c_str());
@@ -172,7 +194,7 @@ TEST_F(StagingTest, ArchiveNamesInUtf8AndCodePage949)
     const std::string archive = m_staging + "\\zelto-emoji.zip";
     ::CopyFileA((zips + "emoji.zip").c_str(), archive.c_str(), FALSE);
     testutil::TestLog log(1);
-    EXPECT_FALSE(UnpackArchive(archive, nullptr, 0));
+    EXPECT_FALSE(UnpackArchive(archive, m_staging, nullptr, 0));
     EXPECT_TRUE(log.Has("an entry name cannot be written in the system's code page"));
     ::DeleteFileA(archive.c_str());
 }
@@ -189,7 +211,7 @@ TEST_F(StagingTest, NothingIsWrittenThroughALinkedFolder)
               ::GetFileAttributesA(link.c_str()) & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
     const std::string archive = m_staging + "\\zelto-linked.zip";
     ::CopyFileA((testutil::ExeFolder() + "\\..\\zip\\data\\deflate.zip").c_str(), archive.c_str(), FALSE);
-    EXPECT_FALSE(UnpackArchive(archive, nullptr, 0));
+    EXPECT_FALSE(UnpackArchive(archive, m_staging, nullptr, 0));
     EXPECT_FALSE(testutil::FileExists(target + "\\readme.txt"));
     testutil::RemoveLink(link);
     ::RemoveDirectoryA(target.c_str());
