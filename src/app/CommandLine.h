@@ -18,7 +18,9 @@ struct RunSwitches {
 // Walks the argument vector (argv[0] is the program). Hands each "-x"
 // document to the catalogue manager, stores "-w" as its notification window
 // and fills switches. Returns 1 when the command line is valid: there was an
-// argument, the last "-x" document was accepted, and "-l" named a path.
+// argument, each was one of the six switches as written (a dash and one
+// letter, in either case) or a switch's value, the last "-x" document was
+// accepted, and "-l" named a path.
 BOOL ParseCommandLine(int argc, char** argv, RunSwitches& switches);
 
 // The switches alone, the documents untouched: read before anything else, so

@@ -7,6 +7,7 @@
 #include "base/Log.h"
 #include "base/MainWindow.h"
 #include "base/Messages.h"
+#include "base/RunOutcome.h"
 #include "base/RunMode.h"
 #include "base/Strings.h"
 #include "catalogue/CatalogueSignature.h"
@@ -55,12 +56,14 @@ int CMainFrame::OnCreate()
     SetQuietRun(switches.quiet);
     SetVerifyRun(switches.verify);
     if (switches.logPath.empty() || !StartLogFile(LOG_FLAG_DEBUGGER, switches.logPath.c_str())) {
+        m_dwLogError = ::GetLastError();
         StartLog(LOG_FLAG_DEBUGGER, ReadLogLevelSetting());
         if (!switches.logPath.empty()) {
-            // Ends the run as a refused command line (OnStart).
+            // Ends the run (OnStart): an existing name as a refused command
+            // line, a file that cannot be made as a log that cannot be opened.
             m_bLogRefused = true;
             WriteLog(1, "[OnCreate] -l %s refused: something of that name exists, or no file can be made there "
-                        "(Error Code = %d)", switches.logPath.c_str(), ::GetLastError());
+                        "(Error Code = %d)", switches.logPath.c_str(), m_dwLogError);
         }
     }
     if (ZELTO_CATALOGUE_SAMPLE_KEY)
@@ -71,6 +74,7 @@ int CMainFrame::OnCreate()
     SetMainFrameWindow(m_hWnd);
 
     if (!AccountMayRun()) {
+        SetRunExitCode(EXIT_RUN_FAILED);
         SetMainFrameWindow(nullptr);
         return -1;
     }

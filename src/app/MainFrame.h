@@ -2,6 +2,7 @@
 // start message and runs the run flow. The program ends when it is closed.
 #pragma once
 
+#include "app/RunLock.h"
 #include "base/Handles.h"
 #include "install/DlgDownload.h"
 #include "sys/FrameWindow.h"
@@ -13,6 +14,7 @@ public:
 
     int m_bUninstallMode = 0;
     bool m_bLogRefused = false;   // "-l" named a file that cannot be the log
+    DWORD m_dwLogError = 0;       // why: the system's error code
     CDlgDownload m_dlgDownload;   // the install progress window (install mode)
     CUnInstallWizard m_wizard;    // the uninstall wizard (uninstall mode)
 
@@ -27,10 +29,11 @@ private:
     LRESULT OnUninstallDone();
     LRESULT OnUninstallRunning(WPARAM enable);
     LRESULT OnClose();
-    // False when another run holds the machine-wide run mutex.
+    // False when another run holds the machine (exit code 1618) or the
+    // staging folder that holds the lock was refused (1603, shown).
     bool ClaimTheRun();
 
-    zelto::ScopedKernelHandle m_hRunMutex;
+    CRunLock m_runLock;
     bool m_bAsking = false;             // the notification dialog is up
     bool m_bUninstallRunning = false;   // the wizard's removal runs
     bool m_bCloseRequested = false;     // WM_CLOSE came while one of them ran

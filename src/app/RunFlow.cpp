@@ -3,6 +3,7 @@
 #include "app/MainFrame.h"
 
 #include "app/CommandLine.h"
+#include "base/LastError.h"
 #include "base/Log.h"
 #include "base/Messages.h"
 #include "base/RunMode.h"
@@ -27,15 +28,14 @@ LRESULT CMainFrame::OnStart()
     m_bUninstallMode = switches.uninstallMode;
     if (!valid || m_bLogRefused) {
         ShowMessage(IDS_BAD_START);
-        SetRunExitCode(EXIT_RUN_BAD_COMMAND_LINE);
+        const bool exists = m_dwLogError == ERROR_FILE_EXISTS || m_dwLogError == ERROR_ALREADY_EXISTS;
+        SetRunExitCode(valid && !exists ? EXIT_RUN_LOG_FAILED : EXIT_RUN_BAD_COMMAND_LINE);
         ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
         return 0;
     }
 
     if (m_bUninstallMode) {
         if (!ClaimTheRun()) {
-            WriteLog(1, "[OnStart] Another ZeltoSetup is running; this one ends");
-            SetRunExitCode(EXIT_RUN_ANOTHER_RUNNING);
             ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
             return 0;
         }
@@ -62,9 +62,7 @@ LRESULT CMainFrame::OnStart()
     // Two runs at once would share the staging files and the records: a
     // second one ends before it asks the server anything.
     if (!ClaimTheRun()) {
-        WriteLog(1, "[OnStart] Another ZeltoSetup is running; this one ends");
-        if (!m_bUninstallMode) manager->PostStatus(STATUS_FAILED, 0);
-        SetRunExitCode(EXIT_RUN_ANOTHER_RUNNING);
+        manager->PostStatus(STATUS_FAILED, 0);
         ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
         return 0;
     }
@@ -141,9 +139,20 @@ bool CMainFrame::ClaimTheRun()
 {
     // One run per machine: the records and the staging files are shared by
     // every user's runs.
-    m_hRunMutex.reset(::CreateMutexA(nullptr, FALSE, "Global\\ZeltoSetup.Run"));
-    if (!m_hRunMutex) m_hRunMutex.reset(::CreateMutexA(nullptr, FALSE, "ZeltoSetup.Run"));
-    return m_hRunMutex && ::GetLastError() != ERROR_ALREADY_EXISTS;
+    switch (m_runLock.Take()) {
+    case CRunLock::Claim::Taken:
+        return true;
+    case CRunLock::Claim::AnotherRunning:
+        WriteLog(1, "[OnStart] Another ZeltoSetup is running; this one ends");
+        SetRunExitCode(EXIT_RUN_ANOTHER_RUNNING);
+        return false;
+    case CRunLock::Claim::Refused:
+    default:
+        WriteLog(1, "[OnStart] The staging folder was refused; this run ends");
+        ShowMessage(IDS_INSTALL_FAILED, LastErrorSuffix());
+        SetRunExitCode(EXIT_RUN_FAILED);
+        return false;
+    }
 }
 
 LRESULT CMainFrame::OnClose()

@@ -24,7 +24,12 @@ BOOL CZeltoMgrApp::InitInstance()
 
 int CZeltoMgrApp::Run()
 {
-    if (!m_pMainWnd) return 0;
+    // No frame: the account check refused the run, or the window could not be made.
+    if (!m_pMainWnd) {
+        if (GetRunExitCode() == EXIT_RUN_DONE) SetRunExitCode(EXIT_RUN_FAILED);
+        m_nExitCode = static_cast<int>(GetRunExitCode());
+        return m_nExitCode;
+    }
     MSG msg;
     while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
         // Keyboard navigation in the active modeless dialog.

@@ -11,6 +11,7 @@ enum RunExitCode : DWORD {
     EXIT_RUN_CANCELLED = 1602,        // the user cancelled (status 102, a cancelled download, the wizard left)
     EXIT_RUN_FAILED = 1603,           // the run failed (status 101 or 106, a failed removal)
     EXIT_RUN_ANOTHER_RUNNING = 1618,  // another ZeltoSetup is running
+    EXIT_RUN_LOG_FAILED = 1622,       // the "-l" file cannot be made (its folder is missing, no right to write)
     EXIT_RUN_BAD_COMMAND_LINE = 1639, // the command line was refused (message 61209)
 };
 

@@ -203,6 +203,7 @@ CItemRollback::~CItemRollback()
 void CItemRollback::RemoveLeftoverCopies()
 {
     const std::string staging = CUtil::GetStagingFolder();
+    if (staging.empty()) return;   // no program files folder: nothing of ours anywhere
     const std::string mine = BackupFolder();
     WIN32_FIND_DATAA found;
     zelto::ScopedFind find(::FindFirstFileA((staging + "\\" + kCopiesPrefix + "*").c_str(), &found));

@@ -36,21 +36,29 @@ TEST_F(CommandLineTest, NoArgumentIsInvalid)
     EXPECT_FALSE(Parse({}));
 }
 
-TEST_F(CommandLineTest, SwitchesIgnoreCaseAndLaterLetters)
+TEST_F(CommandLineTest, WholeSwitchesOnly)
 {
     EXPECT_TRUE(Parse({"-U"}));
-    EXPECT_EQ(1, m_switches.uninstallMode);
+    EXPECT_EQ(1, m_switches.uninstallMode) << "either case";
 
-    EXPECT_TRUE(Parse({"-Xml", kGood, "-unknown"}));
-    EXPECT_EQ(1, m_switches.uninstallMode) << "-unknown begins with -u";
-    EXPECT_EQ("zeltosetup", Manager()->GetMode());
-
-    EXPECT_TRUE(Parse({"hello"})) << "an unknown argument alone is valid";
+    // A switch of another length, an unknown letter or a stray word is
+    // refused, whatever else the line holds: "-update" never uninstalls.
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"-update"}, {"-x", kGood, "-unknown"}, {"-Xml", kGood}, {"-a"}, {"-"}, {"hello"},
+             {"-x", kGood, "/u"}, {"-q", "-uu"}}) {
+        EXPECT_FALSE(Parse(args)) << args.back();
+        EXPECT_EQ(0, m_switches.uninstallMode) << args.back();
+        std::vector<char*> argv = {const_cast<char*>("ZeltoSetup.exe")};
+        for (auto& a : args) argv.push_back(a.data());
+        EXPECT_EQ(0, ReadSwitches(static_cast<int>(argv.size()), argv.data()).uninstallMode) << args.back();
+    }
+    EXPECT_TRUE(Parse({"-w", "-u", "-x", kGood})) << "a switch's value is no switch";
+    EXPECT_EQ(0, m_switches.uninstallMode);
 }
 
 TEST_F(CommandLineTest, AdministratorsSwitches)
 {
-    std::vector<std::string> args = {"-Quiet", "-x", kGood, "-l", "C:\\logs\\-u run.log", "-verify"};
+    std::vector<std::string> args = {"-Q", "-x", kGood, "-l", "C:\\logs\\-u run.log", "-v"};
     EXPECT_TRUE(Parse(args));
     EXPECT_TRUE(m_switches.quiet);
     EXPECT_TRUE(m_switches.verify);

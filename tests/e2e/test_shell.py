@@ -49,6 +49,22 @@ class StartUp(unittest.TestCase):
         self.assertEqual(1639, run.exit_code, "the command line was refused")
         self.assertIn("[ZeltoSetup][ParseXMLArgument] invalid MODE (../x)", z.read_log())
 
+    def test_only_whole_switches_and_a_log_that_cannot_be_opened(self):
+        # "-update" is no "-u": refused, no wizard, the switch named.
+        run = z.run_driver(["-update"], presses=[1], timeout=30, add_w=False)
+        self.assertFalse(run.timed_out, run.lines)
+        self.assertEqual([MSG_BAD_START], [w["text"] for w in run.windows], "the message, no wizard")
+        self.assertEqual(1639, run.exit_code)
+        self.assertIn("[ZeltoSetup][ParseCommandLine] -update: no such switch; the command line is refused",
+                      z.read_log())
+        # A log in a folder that does not exist: the installer's code for a
+        # log it cannot open, and no catalogue is asked for.
+        missing = os.path.join(z.BIN, "no-such-folder", "run.log")
+        run = z.run_driver(["-q", "-x", GOOD_DOC, "-l", z.win_path(missing)], timeout=30)
+        self.assertFalse(run.timed_out, run.lines)
+        self.assertEqual(1622, run.exit_code, run.lines)
+        self.assertNotIn(21, run.status_codes())
+
     def test_good_document_gets_status_20_with_the_main_frame_then_the_catalogue(self):
         run = z.run_driver(["-x", GOOD_DOC], presses=[1], timeout=30)
         self.assertFalse(run.timed_out, run.lines)

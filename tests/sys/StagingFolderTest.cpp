@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 
 namespace {
 
@@ -56,6 +59,79 @@ TEST(StagingFolder, OwnFolderOrNothing)
     // made again.
     EXPECT_TRUE(testutil::WaitFor([] { return CUtil::PrepareStagingFolder() == TRUE; }, 5000))
         << "the staging folder was not made again within 5 s of the link's removal";
+}
+
+// Who may write the folder, as its access list says: only the system and the
+// administrators, whatever else may read it.
+TEST(StagingFolder, AccessListDecision)
+{
+    struct Case {
+        const char* sddl;
+        bool tight;
+    } cases[] = {
+        {"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true},                     // what the program makes
+        {"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)", true},     // users may read
+        {"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x2;;;BU)", false},   // users may add files
+        {"D:P(A;OICI;FA;;;BA)(A;OICIIO;GA;;;BU)", false},                  // inherited by what is made inside
+        {"D:P(A;OICI;FA;;;BA)(A;;WD;;;WD)", false},                        // anyone may change the list
+        {"D:P(A;OICI;FA;;;BA)(A;;SD;;;AU)", false},                        // signed-in users may delete it
+        {"D:P(A;OICI;FA;;;BA)(D;OICI;FA;;;BU)", true},                     // a denial grants nothing
+    };
+    for (const Case& c : cases) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(c.sddl, SDDL_REVISION_1, &descriptor,
+                                                                           nullptr)) << c.sddl;
+        EXPECT_EQ(c.tight, CUtil::WritableByAdministratorsOnly(descriptor)) << c.sddl;
+        ::LocalFree(descriptor);
+    }
+    // No list at all: anyone may do anything.
+    SECURITY_DESCRIPTOR open;
+    ASSERT_TRUE(::InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(::SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE));
+    EXPECT_FALSE(CUtil::WritableByAdministratorsOnly(&open));
+}
+
+// A folder of that name whose access list, read back, lets users write is
+// not used as it is: it is made anew with the program's own list, and what
+// lay in it is gone.
+TEST(StagingFolder, ALooseFolderIsMadeAnew)
+{
+    const std::string folder = CUtil::GetStagingFolder();
+    ASSERT_TRUE(CUtil::PrepareStagingFolder());
+    const std::string planted = folder + "\\planted.dll";
+    testutil::WriteWholeFile(planted, "planted");
+    ASSERT_TRUE(testutil::FileExists(planted));
+    PSECURITY_DESCRIPTOR loose = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)", SDDL_REVISION_1, &loose, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ::GetSecurityDescriptorDacl(loose, &present, &dacl, &defaulted);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::SetNamedSecurityInfoA(const_cast<char*>(folder.c_str()), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                      nullptr, dacl, nullptr));
+    ::LocalFree(loose);
+    PSECURITY_DESCRIPTOR readBack = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      nullptr, nullptr, &readBack));
+    char* text = nullptr;
+    ::ConvertSecurityDescriptorToStringSecurityDescriptorA(readBack, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                          nullptr);
+    const bool kept = text && std::string(text).find(";;;BU)") != std::string::npos;
+    ::LocalFree(text);
+    ::LocalFree(readBack);
+    if (!kept) GTEST_SKIP() << "this file system keeps no access lists: the decision is tested above";
+
+    ASSERT_TRUE(CUtil::PrepareStagingFolder());
+    EXPECT_FALSE(testutil::FileExists(planted)) << "what others could have put there is gone";
+    readBack = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      nullptr, nullptr, &readBack));
+    EXPECT_TRUE(CUtil::WritableByAdministratorsOnly(readBack)) << "made anew with the program's own list";
+    ::LocalFree(readBack);
 }
 
 }  // namespace
