@@ -8,7 +8,8 @@ WINEPREFIX=${ZELTO_WINEPREFIX:-$ZELTO_BUILD/wine}
 export WINEPREFIX
 WINEDEBUG=-all
 export WINEDEBUG
-WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
+# ZELTO_DLLOVERRIDES adds overrides of a test's own (libraries made native-first).
+WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml=${ZELTO_DLLOVERRIDES:+;$ZELTO_DLLOVERRIDES}"
 export WINEDLLOVERRIDES
 LOCPATH=$ZELTO_BUILD/locale
 export LOCPATH

@@ -5,8 +5,9 @@
 #include <windows.h>
 
 // From now on, libraries loaded by name come from the system folder only
-// (where the system offers SetDefaultDllDirectories), and the current
-// folder is never searched. Called first thing at start.
+// (where the system offers SetDefaultDllDirectories), the current folder is
+// never searched, and the delay-loaded system libraries are loaded from the
+// system folder by full path. Called first thing at start.
 void RestrictLibrarySearch();
 
 // name (a file name, "RichEd20.dll") from the system folder; null on failure.

@@ -7,6 +7,7 @@
 #include "catalogue/UpdateDecision.h"
 #include "install/ItemRollback.h"
 #include "install/Placement.h"
+#include "install/ProgramCopy.h"
 #include "install/RunningPrograms.h"
 #include "install/Staging.h"
 #include "sys/RegKey.h"
@@ -103,15 +104,18 @@ BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int fo
 
 BOOL RegistUninstaller(const CUpdateInfo& file, const std::string& itemName)
 {
-    char program[MAX_PATH] = {};
-    if (!::GetModuleFileNameA(nullptr, program, MAX_PATH)) {
-        WriteLog(1, "[RegistUninstaller] GetModuleFileName() Failed, Error Code = %d", ::GetLastError());
+    // The entry names the program's own copy in the program files folder,
+    // never the file that was started (a user may replace that one).
+    const std::string program = ProgramCopyPath();
+    if (program.empty()) {
+        WriteLog(1, "[RegistUninstaller] the program files folder is unknown: nothing recorded");
         return FALSE;
     }
+    if (!EnsureProgramCopy()) WriteLog(1, "[RegistUninstaller] %s could not be made", program.c_str());
     HKEY hklm = HKEY_LOCAL_MACHINE;
     CUtil::SetProfileString(hklm, UNINSTALL_KEY, "DisplayName", LoadResString(IDS_DISPLAY_NAME).c_str());
-    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "DisplayIcon", program);
-    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "UninstallString", ("\"" + std::string(program) + "\" -u").c_str());
+    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "DisplayIcon", program.c_str());
+    CUtil::SetProfileString(hklm, UNINSTALL_KEY, "UninstallString", ("\"" + program + "\" -u").c_str());
     CUtil::SetProfileString(hklm, UNINSTALL_KEY, "DisplayVersion", GetCompanionVersion().c_str());
     CUtil::SetProfileString(hklm, UNINSTALL_KEY, "Publisher", "QRV Corp.");
     CUtil::SetProfileString(hklm, UNINSTALL_KEY, "URLInfoAbout", ZELTO_HOME_URL);

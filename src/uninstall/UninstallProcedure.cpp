@@ -4,6 +4,7 @@
 #include "install/ItemInstallation.h"
 #include "install/Placement.h"
 #include "install/ProcessOperations.h"
+#include "install/ProgramCopy.h"
 #include "sys/RegKey.h"
 #include "sys/UserSettings.h"
 #include "sys/Util.h"
@@ -202,9 +203,7 @@ void RemoveCompanion(RemoveControlByNameFn removeControl, bool keepEntry)
         if (uninstall.Open(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
                            ZELTO_KEY_WRITE) == ERROR_SUCCESS)
             uninstall.RecurseDeleteKey("ZeltoSetup");
-        char program[MAX_PATH] = {};
-        ::GetModuleFileNameA(nullptr, program, MAX_PATH);
-        RemoveAtRestart(program, nullptr);
+        RemoveProgramCopy();
     }
     if (!library.empty()) RemoveAtRestart(library.c_str(), nullptr);
     RemoveAtRestart(inf.c_str(), nullptr);

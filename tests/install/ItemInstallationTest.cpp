@@ -2,6 +2,7 @@
 
 #include "base/Handles.h"
 #include "install/ItemRollback.h"
+#include "install/ProgramCopy.h"
 
 #include "sys/RegKey.h"
 #include "sys/Util.h"
@@ -107,10 +108,14 @@ TEST_F(ItemInstallationTest, PlacesRegistersAndRecords)
     EXPECT_EQ(1, code);
 
     EXPECT_EQ("젤토 옴브릭스", Record("", "DisplayName"));
-    EXPECT_EQ("\"" + testutil::ProgramPath() + "\" -u", Record("", "UninstallString")) << "the path quoted";
+    // The entry names the program's own copy in the program files folder,
+    // the same bytes as the program that ran, never the file that was started.
+    const std::string copy = ProgramCopyPath();
+    EXPECT_EQ("\"" + copy + "\" -u", Record("", "UninstallString")) << "the path quoted";
+    EXPECT_EQ(testutil::ReadWholeFile(testutil::ProgramPath()), testutil::ReadWholeFile(copy));
     EXPECT_EQ("QRV Corp.", Record("", "Publisher"));
     EXPECT_EQ(ZELTO_HOME_URL, Record("", "URLInfoAbout"));
-    EXPECT_EQ(testutil::ProgramPath(), Record("", "DisplayIcon"));
+    EXPECT_EQ(copy, Record("", "DisplayIcon"));
     EXPECT_EQ("1.0.1.31", Record("", "DisplayVersion"));
     DeleteKeyTree(HKEY_LOCAL_MACHINE, units.c_str());
     EXPECT_EQ("ZeltoTestCtl", Record("\\ZeltoTestCtl", nullptr)) << "the main file's base name";
