@@ -60,5 +60,6 @@ public:
     ULONGLONG m_ftFileTime = 0;      // expected last-write time (UTC, 100 ns); 0 = do not compare
     std::string m_szSha256;          // SHA-256 of the download (64 hex digits); empty = not checked
     std::string m_szRunSha256;       // SHA-256 of the auxiliary program's download
+    DWORD m_dwRunFileSize = 0;       // RUNFILESIZE: the auxiliary program's size; 0 = not stated
     int m_bDownloaded = 0;           // the current file already lies in the staging folder
 };

@@ -227,6 +227,8 @@ void CUpdateInfo::ParseRunFileElement(const pugi::xml_node& element)
         WriteLog(2, "[GetUpdateInfo] RunFileDest = %s", m_szRunDest.c_str());
     }
     if (ChildText(element, "RUNPARAM", m_szRunParam)) WriteLog(2, "[GetUpdateInfo] RunParam = %s", m_szRunParam.c_str());
+    // Its download is stopped past the size the catalogue states.
+    m_dwRunFileSize = ChildText(element, "RUNFILESIZE", text) ? static_cast<DWORD>(Integer(text)) : 0;
     m_dwRunVersionMS = m_dwRunVersionLS = 0;
     if (ChildText(element, "RUNVERSION", text)) {
         catalogue::VersionList(text, m_dwRunVersionMS, m_dwRunVersionLS);

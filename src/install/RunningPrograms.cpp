@@ -13,7 +13,7 @@ namespace {
 // was only fetched for this run (no run destination).
 BOOL RunAuxiliary(const CUpdateInfo& file, const std::string& localPath)
 {
-    BOOL started = CUtil::ExecuteFile(localPath.c_str(), file.m_szRunParam.c_str(), TRUE);
+    BOOL started = CUtil::ExecuteFile(localPath.c_str(), file.m_szRunParam.c_str(), TRUE, nullptr, kProgramWaitMs);
     if (file.m_szRunDest.empty()) ::DeleteFileA(localPath.c_str());
     return started;
 }
@@ -52,7 +52,8 @@ BOOL RunFileAndWait(const CUpdateInfo& file)
     if (!internet) return FALSE;
     WriteLog(2, "[RunFileAndWait] Download File %s -> %s", file.m_szRunSource.c_str(), localPath.c_str());
     BOOL downloaded = CHttpUtil::DownloadFile(internet.get(), localPath.c_str(), file.m_szRunSource.c_str(), TRUE,
-                                              nullptr, nullptr, file.m_szRunSha256.c_str());
+                                              nullptr, nullptr, file.m_szRunSha256.c_str(),
+                                              file.m_dwRunFileSize ? file.m_dwRunFileSize : CHttpUtil::kMaxDownloadBytes);
     internet.reset();
     if (!downloaded) {
         WriteLog(1, "[RunFileAndWait] DownloadFile(%s) Failed", file.m_szRunSource.c_str());
@@ -64,7 +65,8 @@ BOOL RunFileAndWait(const CUpdateInfo& file)
 void ExecuteDownloadedFile(const CUpdateInfo& file)
 {
     if (file.m_nExecute == 0) return;
-    CUtil::ExecuteFile(file.m_szDestFileName.c_str(), file.m_szParam.c_str(), (file.m_nExecute & EXECUTE_WAIT) != 0);
+    CUtil::ExecuteFile(file.m_szDestFileName.c_str(), file.m_szParam.c_str(), (file.m_nExecute & EXECUTE_WAIT) != 0,
+                       nullptr, kProgramWaitMs);
     if (file.m_nExecute & EXECUTE_DELETE) {
         if (::DeleteFileA(file.m_szDestFileName.c_str()))
             WriteLog(2, "[ExecuteDownloadedFile] DeleteFile Success(%s)", file.m_szDestFileName.c_str());

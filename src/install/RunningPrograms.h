@@ -10,6 +10,11 @@ enum : int {
     EXECUTE_DELETE = 4,   // delete the file after running it
 };
 
+// The longest an auxiliary program or a placed file run with EXECUTE's wait
+// is waited for: long enough for a real setup program; one still running
+// then is ended (logged) and the run goes on.
+constexpr DWORD kProgramWaitMs = 30 * 60 * 1000;
+
 // TRUE when the file has no auxiliary program, or it was started (and
 // waited for); a current local copy runs where it is, an older or missing
 // one is downloaded first.

@@ -45,24 +45,36 @@ private:
 // The pieces a transfer reads at most at once.
 constexpr DWORD kReadChunk = 64 * 1024;
 
-// A transfer that moves fewer than kStallMinBytes in a window of
-// kStallWindowMs is stalled: a server that trickles a few bytes at a time
-// never trips a socket time-out, yet would hold the run for hours.
+// A try that moves fewer than kStallMinBytes in any kStallWindowMs (the last
+// twelve slices of five seconds, once a whole window has passed) is stalled:
+// a server that trickles a few bytes at a time never trips a socket time-out,
+// yet would hold the run for days. So is a try past its transfer's deadline.
 class StallWatch {
 public:
+    explicit StallWatch(ULONGLONG deadline) : m_deadline(deadline) {}
+
     bool Stalled(ULONGLONG now, DWORD bytes)
     {
-        m_bytes += bytes;
-        if (now - m_windowStart < CHttpUtil::kStallWindowMs) return false;
-        if (m_bytes < CHttpUtil::kStallMinBytes) return true;
-        m_windowStart = now;
-        m_bytes = 0;
-        return false;
+        if (now >= m_deadline) return true;
+        const ULONGLONG slice = (now - m_start) / kSliceMs;
+        while (m_slice < slice) {   // slices that passed (or passed without a byte) start empty
+            ++m_slice;
+            m_bytes[m_slice % kSlices] = 0;
+        }
+        m_bytes[m_slice % kSlices] += bytes;
+        if (now - m_start < CHttpUtil::kStallWindowMs) return false;
+        ULONGLONG window = 0;
+        for (ULONGLONG b : m_bytes) window += b;
+        return window < CHttpUtil::kStallMinBytes;
     }
 
 private:
-    ULONGLONG m_windowStart = ::GetTickCount64();
-    ULONGLONG m_bytes = 0;
+    static constexpr ULONGLONG kSliceMs = 5000;
+    static constexpr size_t kSlices = CHttpUtil::kStallWindowMs / kSliceMs;
+    ULONGLONG m_deadline;
+    ULONGLONG m_start = ::GetTickCount64();
+    ULONGLONG m_slice = 0;
+    ULONGLONG m_bytes[kSlices] = {};
 };
 
 // One try at a transfer, and what its failure means for another try.
@@ -112,7 +124,7 @@ bool HashExisting(HANDLE file, DWORD bytes, CSha256& hash)
 // to progressWnd for this file so far (kept up to date).
 Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url, HWND progressWnd, HANDLE cancelEvent,
                      const char* sha256, ULONGLONG maxBytes, bool cacheable, DWORD resumeFrom, DWORD& written,
-                     LONG& reported)
+                     LONG& reported, ULONGLONG deadline)
 {
     Attempt attempt;
     written = 0;
@@ -207,7 +219,7 @@ Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url,
     // chunks between two posts travel in one post (the posted byte counts
     // still add up to the bytes written).
     ProgressThrottle throttle;
-    StallWatch stall;
+    StallWatch stall(deadline);
     DWORD unreported = 0;
     std::vector<BYTE> buffer(kReadChunk);
     for (bool first = true;; first = false) {
@@ -281,9 +293,13 @@ Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url,
     }
     if (stalled) {
         RecordLastError(ERR_TRANSFER_STALLED, 0);
-        WriteLog(1, "[DownloadFile] %s: fewer than %u bytes in %u s; the transfer is stalled", url,
-                 static_cast<unsigned>(CHttpUtil::kStallMinBytes),
-                 static_cast<unsigned>(CHttpUtil::kStallWindowMs / 1000));
+        if (::GetTickCount64() >= deadline)
+            WriteLog(1, "[DownloadFile] %s: not done by its deadline (%s bytes at %u bytes a second); stopped", url,
+                     std::to_string(maxBytes).c_str(), static_cast<unsigned>(CHttpUtil::kMinBytesPerSecond));
+        else
+            WriteLog(1, "[DownloadFile] %s: fewer than %u bytes in %u s; the transfer is stalled", url,
+                     static_cast<unsigned>(CHttpUtil::kStallMinBytes),
+                     static_cast<unsigned>(CHttpUtil::kStallWindowMs / 1000));
         attempt.kind = Attempt::Transient;
         attempt.reason = "the transfer stalled";
         return attempt;
@@ -332,10 +348,11 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
     const bool cacheable = hashed;
     DWORD resumeFrom = 0;
     LONG reported = 0;
+    const ULONGLONG deadline = ::GetTickCount64() + TransferDeadlineMs(maxBytes);
     for (int tries = 0;; ++tries) {
         DWORD written = 0;
         const Attempt attempt = TransferOnce(internet, localPath, url, progressWnd, cancelEvent, sha256, maxBytes,
-                                             cacheable, resumeFrom, written, reported);
+                                             cacheable, resumeFrom, written, reported, deadline);
         if (attempt.kind == Attempt::Ok) return TRUE;
         if (attempt.kind == Attempt::CacheMismatch) {
             // One request past every cache; the mismatch stays the verdict
@@ -344,12 +361,12 @@ BOOL CHttpUtil::DownloadFile(HINTERNET internet, const char* localPath, const ch
             ::DeleteFileA(localPath);
             DWORD fresh = 0;
             if (TransferOnce(internet, localPath, url, progressWnd, cancelEvent, sha256, maxBytes, false, 0, fresh,
-                             reported).kind == Attempt::Ok)
+                             reported, deadline).kind == Attempt::Ok)
                 return TRUE;
             RecordLastError(ERR_HASH_MISMATCH, 0);
             break;
         }
-        if (attempt.kind != Attempt::Transient || tries == 2) break;
+        if (attempt.kind != Attempt::Transient || tries == 2 || ::GetTickCount64() + waits[tries] >= deadline) break;
         WriteLog(1, "[DownloadFile] %s: try %d failed (%s); trying again in %u s", url, tries + 1, attempt.reason,
                  static_cast<unsigned>(waits[tries] / 1000));
         resumeFrom = hashed && attempt.rangesAccepted ? written : 0;

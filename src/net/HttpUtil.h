@@ -42,10 +42,20 @@ public:
     static constexpr ULONGLONG kMaxCatalogueBytes = 16ULL << 20;
     static constexpr ULONGLONG kMaxSignatureBytes = 64ULL << 10;
     static constexpr ULONGLONG kMaxOptionsBytes = 1ULL << 20;
-    // A try that moves fewer than kStallMinBytes in any kStallWindowMs fails
-    // (and is tried again as a broken connection is).
-    static constexpr ULONGLONG kStallWindowMs = 30000;
-    static constexpr ULONGLONG kStallMinBytes = 1024;
+    // The slowest a transfer may go: 2 KiB a second on average over any
+    // minute. A slow mobile link (GPRS, about 5 KiB a second) passes; a
+    // trickle that keeps the connection alive (35 bytes a second would take
+    // five days for the catalogue) fails as stalled, and is tried again as a
+    // broken connection is.
+    static constexpr ULONGLONG kMinBytesPerSecond = 2048;
+    static constexpr ULONGLONG kStallWindowMs = 60000;
+    static constexpr ULONGLONG kStallMinBytes = kMinBytesPerSecond * kStallWindowMs / 1000;
+    // Every transfer, its tries and the waits between them together, ends
+    // within a deadline: its bound moved at the slowest rate, and a minute.
+    static ULONGLONG TransferDeadlineMs(ULONGLONG maxBytes)
+    {
+        return kStallWindowMs + maxBytes / kMinBytesPerSecond * 1000;
+    }
 
     // The host name of a URL; the URL unchanged when it contains "about:";
     // "" when the URL cannot be split (LastError 1010).
@@ -57,7 +67,8 @@ public:
     // written and, when sha256 (64 hexadecimal digits, may be null or empty)
     // is given, its SHA-256 is that one (else LastError 1016); on failure no
     // partial file is left. A body longer than maxBytes (announced or sent)
-    // fails at once with LastError 1020; a stalled one (1021) is tried again.
+    // fails at once with LastError 1020; a stalled one (1021) is tried again
+    // until the transfer's deadline (TransferDeadlineMs), when it fails (1021).
     static BOOL DownloadFile(HINTERNET internet, const char* localPath, const char* url, BOOL reload,
                              HWND progressWnd, HANDLE cancelEvent, const char* sha256 = nullptr,
                              ULONGLONG maxBytes = kMaxDownloadBytes);
