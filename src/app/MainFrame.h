@@ -29,9 +29,10 @@ private:
     LRESULT OnUninstallDone();
     LRESULT OnUninstallRunning(WPARAM enable);
     LRESULT OnClose();
-    // False when another run holds the machine (exit code 1618) or the
-    // staging folder that holds the lock was refused (1603, shown).
-    bool ClaimTheRun();
+    // 0 when this run holds the machine; else the exit code: another run
+    // holds it (1618), or the staging folder that holds the lock was
+    // refused (1603, shown).
+    DWORD ClaimTheRun();
 
     CRunLock m_runLock;
     bool m_bAsking = false;             // the notification dialog is up

@@ -35,7 +35,8 @@ LRESULT CMainFrame::OnStart()
     }
 
     if (m_bUninstallMode) {
-        if (!ClaimTheRun()) {
+        if (const DWORD refused = ClaimTheRun()) {
+            SetRunExitCode(refused);
             ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
             return 0;
         }
@@ -61,8 +62,9 @@ LRESULT CMainFrame::OnStart()
     CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
     // Two runs at once would share the staging files and the records: a
     // second one ends before it asks the server anything.
-    if (!ClaimTheRun()) {
+    if (const DWORD refused = ClaimTheRun()) {
         manager->PostStatus(STATUS_FAILED, 0);
+        SetRunExitCode(refused);   // after the status, which stands for 1603
         ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
         return 0;
     }
@@ -135,23 +137,21 @@ void CMainFrame::RemoveEverythingQuietly()
              removed == 1 && request.restartNeeded ? "; files in use are removed at the next restart" : "");
 }
 
-bool CMainFrame::ClaimTheRun()
+DWORD CMainFrame::ClaimTheRun()
 {
     // One run per machine: the records and the staging files are shared by
     // every user's runs.
     switch (m_runLock.Take()) {
     case CRunLock::Claim::Taken:
-        return true;
+        return 0;
     case CRunLock::Claim::AnotherRunning:
         WriteLog(1, "[OnStart] Another ZeltoSetup is running; this one ends");
-        SetRunExitCode(EXIT_RUN_ANOTHER_RUNNING);
-        return false;
+        return EXIT_RUN_ANOTHER_RUNNING;
     case CRunLock::Claim::Refused:
     default:
         WriteLog(1, "[OnStart] The staging folder was refused; this run ends");
         ShowMessage(IDS_INSTALL_FAILED, LastErrorSuffix());
-        SetRunExitCode(EXIT_RUN_FAILED);
-        return false;
+        return EXIT_RUN_FAILED;
     }
 }
 

@@ -85,7 +85,9 @@ class Uninstall(z.SampleScenario):
         self.assertIsNone(z.reg_value(z.UNINSTALL_KEY, "DisplayName"), "the whole entry goes")
         self.assertIsNone(z.reg_value(r"HKCU\SOFTWARE\QRV Corporation", "NoShowIfUpdate"))
         pending = z.reg_value(SESSION_MANAGER, "PendingFileRenameOperations") or ""
-        self.assertIn("ZeltoSetup.exe", pending, "the program schedules its own deletion")
+        self.assertNotIn("ZeltoSetup.exe", pending, "the program the user started is not the entry's: it stays")
+        self.assertFalse(os.path.exists(os.path.join(z.PROGRAM_FILES, "Zelto", "ZeltoSetup.exe")),
+                         "the entry's copy of the program goes with the last item")
 
     def test_cancel_on_the_start_page_changes_nothing(self):
         z.reset_installation()

@@ -1,5 +1,8 @@
 #include "uninstall/UninstallProcedure.h"
 
+#include "install/Placement.h"
+#include "install/ProgramCopy.h"
+
 #include "DialogDriver.h"
 #include "base/Handles.h"
 #include "install/ItemInstallation.h"
@@ -168,6 +171,11 @@ TEST_F(UninstallTest, AllItemsRemoveTheEntryAndScheduleTheProgram)
     EXPECT_TRUE(RecordExists("\\Only") && Registered(TEST_CLSID_A) && Registered(ZELTO_COMPANION_CLSID));
     request.quiet = true;
     zelto::ScopedKernelHandle itemHolder = Hold(m_dir + "\\ZeltoTestCtl.dll");
+    // The entry's copy of the program, open as a running program's file is.
+    const std::string copy = ProgramCopyPath();
+    testutil::WriteWholeFile(copy, "the program");
+    zelto::ScopedFile running(::CreateFileA(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
     testutil::TestLog log(2);
     {
         testutil::DialogDriver none(WM_COMMAND, std::vector<WPARAM>{});
@@ -191,7 +199,11 @@ TEST_F(UninstallTest, AllItemsRemoveTheEntryAndScheduleTheProgram)
     std::string text(65536, '\0');
     DWORD size = static_cast<DWORD>(text.size());
     ::RegQueryValueExA(key.get(), "PendingFileRenameOperations", nullptr, nullptr, reinterpret_cast<BYTE*>(&text[0]), &size);
-    EXPECT_NE(std::string::npos, text.find("test_uninstall.exe")) << "the program schedules its own deletion";
+    EXPECT_NE(std::string::npos, text.find(copy)) << "the entry's copy of the program goes at the restart";
+    EXPECT_EQ(std::string::npos, text.find("test_uninstall.exe")) << "the file that was started is not the entry's";
+    running.reset();
+    ::DeleteFileA(copy.c_str());
+    CancelReplaceAtRestart(std::string(), copy.c_str());   // nothing left for other tests to find
     EXPECT_TRUE(!testutil::FileExists(companion) || text.find("ZeltoOmbrix.dll") != std::string::npos)
         << "the companion's file is deleted or scheduled for deletion";
     ::DeleteFileA(companion.c_str());
