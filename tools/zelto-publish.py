@@ -10,7 +10,14 @@ the catalogue of MODE at ROOT/<host>/zelto/zeltosetup/Repository/MODE/MODE.xml.
                                                      binds the catalogue to MODE, a SERIAL and an
                                                      expiry, and writes MODE.xml.sig beside it
     zelto-publish.py check ROOT MODE [--key PUB.pem ...] [--previous OLD.xml|SERIAL]
+                               [--root PUB.pem ... --threshold T]
                                                      what ZeltoSetup would refuse or trip over
+    zelto-publish.py keys make OUT.xml --version N --root PUB.pem ... --threshold T
+                               --catalogue-key PUB.pem ... [--revoke PUB.pem|ID ...]
+                                                     a keys document (see tools/zelto_keys.py)
+    zelto-publish.py keys sign DOC.xml --key ROOT.pem    adds one root key's signature
+    zelto-publish.py keys check FOLDER --root PUB.pem ... --threshold T --catalogue-key PUB.pem ...
+                                                     the chain as a program with those keys reads it
 
 Each command has --help. Python 3 with Debian's python3-cryptography.
 """
@@ -28,6 +35,9 @@ import urllib.parse
 import zipfile
 import xml.etree.ElementTree as ET
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import zelto_keys  # noqa: E402  (beside this script)
+
 ENCODING = "cp949"
 DOMAIN_SUFFIX = ".zelto.com"          # the program's trusted origin (build-time configuration)
 PATH_PREFIX = "zelto/zeltosetup/"
@@ -36,6 +46,7 @@ KNOWN = {
     "DELREG", "SOURCE", "SOURCE_WIN9X", "DEST", "VERSION", "FILESIZE", "FILETIME", "REGISTER", "DELETEREGCLASS",
     "DELETEREGKEY", "REBOOT", "EXECUTE", "PARAM", "SHAREDDLL", "RUNFILE", "RUNSOURCE", "RUNDEST", "RUNPARAM",
     "RUNVERSION", "CLASSID", "MAINFILE", "SHA256", "RUNSHA256", "ROOT", "KEY", "VALUE_NAME", "VALUE", "ARCHIVESIZE",
+    "RUNFILESIZE",
 }
 
 
@@ -219,11 +230,12 @@ def stamp(root, mode, out=sys.stdout):
                 run_path = local_path(root, run_url)
                 if not os.path.exists(run_path):
                     raise Problem("%s: %s: %s is not under %s" % (path, name, run_url, root))
-                digest = sha256_of(run_path)
-                if child_text(run.group(0), "RUNSHA256") != digest:
-                    changes.append("%s: RUNSHA256 %s -> %s" % (name, child_text(run.group(0), "RUNSHA256"), digest))
-                    new_run = set_child(run.group(0), "RUNSHA256", digest, "</RUNFILE>")
-                    block = block[:run.start()] + new_run + block[run.end():]
+                new_run = run.group(0)
+                for tag, value in (("RUNSHA256", sha256_of(run_path)), ("RUNFILESIZE", str(os.path.getsize(run_path)))):
+                    if child_text(new_run, tag) != value:
+                        changes.append("%s: %s %s -> %s" % (name, tag, child_text(new_run, tag), value))
+                        new_run = set_child(new_run, tag, value, "</RUNFILE>")
+                block = block[:run.start()] + new_run + block[run.end():]
         pieces.append(text[last:start])
         pieces.append(block)
         last = end
@@ -251,16 +263,29 @@ def crypto():
 
 def keygen(prefix):
     hashes, serialization, padding, rsa = crypto()
-    key = rsa.generate_private_key(public_exponent=65537, key_size=3072)
     private = prefix + ".pem"
-    fd = os.open(private, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    folder = os.path.dirname(private)
+    if folder and not os.path.isdir(folder):
+        try:
+            os.makedirs(folder)
+        except OSError as e:
+            raise Problem("%s: the folder cannot be made (%s)" % (folder, e.strerror))
+    for path in (private, prefix + ".pub.pem"):
+        if os.path.exists(path):
+            raise Problem("%s exists: a key is never written over (choose another name)" % path)
+    key = rsa.generate_private_key(public_exponent=65537, key_size=3072)
+    try:
+        fd = os.open(private, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    except OSError as e:
+        raise Problem("%s: %s" % (private, e.strerror))
     with os.fdopen(fd, "wb") as f:
         f.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
                                   serialization.NoEncryption()))
     with open(prefix + ".pub.pem", "wb") as f:
         f.write(key.public_key().public_bytes(serialization.Encoding.PEM,
                                               serialization.PublicFormat.SubjectPublicKeyInfo))
-    print("%s (private, keep it secret) and %s.pub.pem (public, for ZELTO_CATALOGUE_KEYS)" % (private, prefix))
+    print("%s (private, keep it secret) and %s.pub.pem (public, for ZELTO_CATALOGUE_KEYS or ZELTO_ROOT_KEYS)"
+          % (private, prefix))
 
 
 def load_key(path, private):
@@ -327,8 +352,15 @@ def utc_now():
     return datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
 
 
+def serial_ahead(serial):
+    """True when a SERIAL lies more than a day past what this clock signs now:
+    every desktop that takes it refuses every later catalogue until the keys
+    change (a typo, a clock years ahead, a leaked key)."""
+    return serial > int((utc_now() + datetime.timedelta(days=1)).strftime("%Y%m%d%H%M%S"))
+
+
 def sign(root, mode, key_path, expires=None, valid_days=DEFAULT_VALID_DAYS, serial=None, out=sys.stdout,
-         err=sys.stderr):
+         err=sys.stderr, force=False):
     hashes, serialization, padding, rsa = crypto()
     path = find_catalogue(root, mode)
     key = load_key(key_path, private=True)
@@ -344,6 +376,10 @@ def sign(root, mode, key_path, expires=None, valid_days=DEFAULT_VALID_DAYS, seri
             raise Problem("%s: --serial %d is lower than the catalogue's SERIAL %d" % (path, serial, before))
     else:
         serial = max(int(utc_now().strftime("%Y%m%d%H%M%S")), before or 0)
+    if serial_ahead(serial) and not force:
+        raise Problem("%s: SERIAL %d lies more than a day ahead of this clock (%s): every program that takes it "
+                      "refuses every later catalogue until the keys change; --force if it is meant"
+                      % (path, serial, utc_now().strftime(TIME_FORMAT)))
     if expires is not None:
         when = parse_time(expires)
         if when is None:
@@ -351,7 +387,8 @@ def sign(root, mode, key_path, expires=None, valid_days=DEFAULT_VALID_DAYS, seri
     elif valid_days:
         when = utc_now() + datetime.timedelta(days=valid_days)
     else:
-        when = None
+        raise Problem("--valid-days 0: a signed catalogue needs EXPIRES (one valid for ever could be replayed for "
+                      "ever); programs with keys refuse it")
     if when is not None and when <= utc_now():
         print("zelto-publish: warning: %s expires in the past (%s): every program with keys refuses it"
               % (path, when.strftime(TIME_FORMAT)), file=err)
@@ -369,6 +406,24 @@ def sign(root, mode, key_path, expires=None, valid_days=DEFAULT_VALID_DAYS, seri
     print("%s: MODE %s, SERIAL %d, %s" % (path, mode, serial,
                                            "EXPIRES " + when.strftime(TIME_FORMAT) if when else "no expiry"), file=out)
     print("%s.sig written" % path, file=out)
+
+
+def verifies_with_texts(path, pems):
+    hashes, serialization, padding, rsa = crypto()
+    try:
+        with open(path + ".sig") as f:
+            signature = base64.b64decode("".join(f.read().split()), validate=True)
+    except (OSError, ValueError):
+        return False
+    data = read_bytes(path)
+    for pem in pems:
+        try:
+            serialization.load_pem_public_key(pem.encode("ascii")).verify(signature, data, padding.PKCS1v15(),
+                                                                          hashes.SHA256())
+            return True
+        except Exception:   # InvalidSignature
+            continue
+    return False
 
 
 def verifies(path, key_paths):
@@ -390,9 +445,20 @@ def verifies(path, key_paths):
 
 # --- Checking --------------------------------------------------------------------
 
-def check(root, mode, key_paths=(), previous=None, out=sys.stdout):
-    """Prints every finding; returns the number of errors (warnings do not count)."""
+def check(root, mode, key_paths=(), previous=None, out=sys.stdout, root_paths=(), threshold=2):
+    """Prints every finding; returns the number of errors (warnings do not count).
+    With root keys, the keys documents under ROOT/<host>/.../Repository/keys
+    are walked as a program built with key_paths and root_paths would, and
+    the catalogue must verify with the keys they leave."""
     errors, warnings = [], []
+    active = None
+    if root_paths:
+        folders = glob.glob(os.path.join(root, "*", "zelto", "zeltosetup", "Repository", "keys"))
+        lines, chain_errors, active = zelto_keys.check_chain(folders[0] if folders else os.path.join(root, "none"),
+                                                             root_paths, threshold, key_paths)
+        for line in lines:
+            print("keys: " + line, file=out)
+        errors += chain_errors
     why = mode_refused(mode)
     if why:
         errors.append("MODE %r: the program refuses it (%s)" % (mode, why))
@@ -415,7 +481,9 @@ def check(root, mode, key_paths=(), previous=None, out=sys.stdout):
         if key_paths:
             if not os.path.exists(path + ".sig"):
                 errors.append("%s.sig: missing" % path)
-            elif not verifies(path, key_paths):
+            elif active is not None and not verifies_with_texts(path, active):
+                errors.append("%s.sig: does not verify with a catalogue key the keys documents leave" % path)
+            elif active is None and not verifies(path, key_paths):
                 errors.append("%s.sig: does not verify with %s" % (path, ", ".join(key_paths)))
     for line in errors:
         print("error: " + line, file=out)
@@ -435,8 +503,11 @@ def check_binding(path, mode, text, previous, errors, warnings):
         errors.append("%s: no MODE: programs with keys refuse it (sign it again)" % path)
     elif attributes["MODE"].lower() != mode.lower():
         errors.append("%s: MODE %r, published as %r: programs with keys refuse it" % (path, attributes["MODE"], mode))
+    if serial is not None and serial_ahead(serial):
+        warnings.append("%s: SERIAL %d lies more than a day ahead of this clock: every program that takes it "
+                        "refuses every later catalogue until the keys change" % (path, serial))
     if "EXPIRES" not in attributes:
-        warnings.append("%s: no EXPIRES: a replay of this catalogue is accepted for ever" % path)
+        errors.append("%s: no EXPIRES: programs with keys refuse it (sign it again)" % path)
     else:
         when = parse_time(attributes["EXPIRES"])
         if when is None:
@@ -527,6 +598,10 @@ def check_text(root, path, raw, text, errors, warnings):
                     errors.append("%s: %s: %s is missing under %s" % (where, name, run_url, root))
                 elif run_hash and run_hash.lower() != sha256_of(run_path):
                     errors.append("%s: %s: RUNSHA256 differs from %s" % (where, name, run_path))
+                run_size = child_text(run_block, "RUNFILESIZE")
+                if os.path.exists(run_path) and run_size is not None and run_size != str(os.path.getsize(run_path)):
+                    errors.append("%s: %s: RUNFILESIZE %s, the program has %d bytes" % (where, name, run_size,
+                                                                                       os.path.getsize(run_path)))
 
 
 # The program refuses a destination that is not a full path once its folder
@@ -589,6 +664,7 @@ def main(argv=None):
                       help="expire N days after signing (default %d; 0: no expiry)" % DEFAULT_VALID_DAYS)
     p.add_argument("--serial", type=int, metavar="N",
                    help="this SERIAL instead of the UTC time of signing (never lower than the catalogue's)")
+    p.add_argument("--force", action="store_true", help="sign a SERIAL more than a day ahead of this clock")
     p = commands.add_parser("check", help="list what the program would refuse or trip over; exit 0 only when "
                                           "nothing is wrong")
     p.add_argument("root", metavar="ROOT")
@@ -597,6 +673,29 @@ def main(argv=None):
                    help="a key the program accepts (repeat for a key change); checks the signature")
     p.add_argument("--previous", metavar="OLD.xml|SERIAL",
                    help="the catalogue published before (or its SERIAL): this one's SERIAL must not be lower")
+    p.add_argument("--root", action="append", default=[], dest="root_keys", metavar="PUBLIC.pem",
+                   help="a root key built into the program: walks the keys documents too")
+    p.add_argument("--threshold", type=int, default=2, metavar="T", help="root keys that must sign (default 2)")
+    keys = commands.add_parser("keys", help="keys documents: rotate, add and revoke catalogue and root keys")
+    actions = keys.add_subparsers(dest="action", required=True)
+    p = actions.add_parser("make", help="write a keys document (unsigned)")
+    p.add_argument("out", metavar="OUT.xml")
+    p.add_argument("--version", type=int, required=True, metavar="N", help="2 for the first document, then +1")
+    p.add_argument("--root", action="append", required=True, metavar="PUBLIC.pem", help="its root keys")
+    p.add_argument("--threshold", type=int, default=2, metavar="T", help="how many of them sign the next (default 2)")
+    p.add_argument("--catalogue-key", action="append", required=True, metavar="PUBLIC.pem")
+    p.add_argument("--revoke", action="append", default=[], metavar="PUBLIC.pem|ID")
+    when = p.add_mutually_exclusive_group()
+    when.add_argument("--expires", metavar="YYYY-MM-DDTHH:MM:SSZ")
+    when.add_argument("--valid-days", type=int, default=zelto_keys.DEFAULT_VALID_DAYS, metavar="N")
+    p = actions.add_parser("sign", help="add one root key's signature to DOC.xml.sig")
+    p.add_argument("document", metavar="DOC.xml")
+    p.add_argument("--key", required=True, metavar="ROOT.pem")
+    p = actions.add_parser("check", help="walk FOLDER/2.xml, 3.xml ... as a program with these keys would")
+    p.add_argument("folder", metavar="FOLDER")
+    p.add_argument("--root", action="append", required=True, metavar="PUBLIC.pem")
+    p.add_argument("--threshold", type=int, default=2, metavar="T")
+    p.add_argument("--catalogue-key", action="append", required=True, metavar="PUBLIC.pem")
     args = parser.parse_args(argv)
     try:
         if args.command == "keygen":
@@ -606,12 +705,31 @@ def main(argv=None):
         elif args.command == "sign":
             if args.valid_days < 0 or (args.serial is not None and not 0 <= args.serial < 10 ** 19):
                 raise Problem("--valid-days and --serial take numbers from 0")
-            sign(args.root, args.mode, args.key, args.expires, args.valid_days, args.serial)
+            sign(args.root, args.mode, args.key, args.expires, args.valid_days, args.serial, force=args.force)
+        elif args.command == "keys":
+            return keys_command(args)
         else:
-            return 1 if check(args.root, args.mode, args.key, previous=args.previous) else 0
-    except (Problem, FileExistsError) as e:
+            return 1 if check(args.root, args.mode, args.key, previous=args.previous, root_paths=args.root_keys,
+                              threshold=args.threshold) else 0
+    except (Problem, zelto_keys.Problem, FileExistsError) as e:
         print("zelto-publish: %s" % e, file=sys.stderr)
         return 2
+    return 0
+
+
+def keys_command(args):
+    if args.action == "make":
+        lines = zelto_keys.make(args.out, args.version, args.root, args.threshold, args.catalogue_key, args.revoke,
+                                args.expires, args.valid_days)
+    elif args.action == "sign":
+        lines = zelto_keys.sign(args.document, args.key)
+    else:
+        lines, errors, active = zelto_keys.check_chain(args.folder, args.root, args.threshold, args.catalogue_key)
+        for line in lines + ["error: " + e for e in errors]:
+            print(line)
+        return 1 if errors else 0
+    for line in lines:
+        print(line)
     return 0
 
 

@@ -8,7 +8,7 @@
 #include <string>
 
 struct LastErrorPair {
-    DWORD dwAppError;   // 1001..1022, see the codes below
+    DWORD dwAppError;   // 1001..1026, see the codes below
     DWORD dwSysError;   // GetLastError() of the failing system call
 };
 
@@ -36,6 +36,10 @@ enum : DWORD {
     ERR_TRANSFER_TOO_LARGE = 1020,  // a transfer announced or sent more bytes than its bound
     ERR_TRANSFER_STALLED   = 1021,  // a transfer moved too few bytes for too long
     ERR_CERTIFICATE        = 1022,  // an https server's certificate was refused (chain, host name, validity)
+    ERR_KEYS_NOT_NEXT      = 1023,  // a keys document that is not the next version (older, or not chained)
+    ERR_KEYS_THRESHOLD     = 1024,  // a keys document signed by fewer root keys than a threshold asks
+    ERR_KEYS_EXPIRED       = 1025,  // a keys document whose EXPIRES has passed, or that has none
+    ERR_KEYS_UNREADABLE    = 1026,  // a keys document or its signatures that cannot be read
 };
 
 // Records a failure: the application code and the system error code.

@@ -4,7 +4,9 @@
 #include "base/Log.h"
 #include "sys/RegKey.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -84,19 +86,23 @@ DWORD JudgeCatalogueBinding(const CatalogueBinding& binding, const std::string& 
         why = text;
         return ERR_CATALOGUE_UNBOUND;
     }
+    if (!binding.hasExpiry) {
+        why = "no EXPIRES (a signed catalogue valid for ever could be replayed for ever)";
+        return ERR_CATALOGUE_UNBOUND;
+    }
     if (hasHighest && binding.serial < highest) {
         std::snprintf(text, sizeof(text), "SERIAL %s is lower than %s, the highest accepted before (a replayed "
                       "older catalogue)", std::to_string(binding.serial).c_str(), std::to_string(highest).c_str());
         why = text;
         return ERR_CATALOGUE_REPLAYED;
     }
-    if (binding.hasExpiry && !binding.expiryReadable) {
+    if (!binding.expiryReadable) {
         std::snprintf(text, sizeof(text), "EXPIRES \"%.40s\" is not a UTC time YYYY-MM-DDTHH:MM:SSZ",
                       binding.expiresText.c_str());
         why = text;
         return ERR_CATALOGUE_EXPIRED;
     }
-    if (binding.hasExpiry && binding.expires <= now) {
+    if (binding.expires <= now) {
         std::snprintf(text, sizeof(text), "expired at %s (EXPIRES)", binding.expiresText.c_str());
         why = text;
         return ERR_CATALOGUE_EXPIRED;
@@ -104,30 +110,97 @@ DWORD JudgeCatalogueBinding(const CatalogueBinding& binding, const std::string& 
     return 0;
 }
 
-bool ReadAcceptedSerial(const std::string& url, ULONGLONG& serial)
+namespace {
+
+std::string Lower(std::string text)
 {
+    if (!text.empty()) ::CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+// The mode of a value an older version named by its catalogue URL
+// ("<scheme>://<host>/.../Repository/<mode>/<mode>.xml"), in lower case; ""
+// when the name is no such URL.
+std::string ModeOfUrlName(const std::string& name)
+{
+    const std::string lower = Lower(name);
+    if (lower.find("://") == std::string::npos) return std::string();
+    const std::string marker = "/repository/";
+    const size_t at = lower.rfind(marker);
+    if (at == std::string::npos) return std::string();
+    const std::string rest = lower.substr(at + marker.size());
+    const size_t slash = rest.find('/');
+    if (slash == std::string::npos || slash == 0) return std::string();
+    const std::string mode = rest.substr(0, slash);
+    return rest.substr(slash + 1) == mode + ".xml" ? mode : std::string();
+}
+
+// Carries the URL-named values of mode over to its own value.
+void CarryOverUrlSerials(CRegKey& key, const std::string& mode)
+{
+    std::vector<std::string> names;
+    ULONGLONG highest = 0;
+    bool found = false;
+    for (DWORD index = 0;; ++index) {
+        char name[2048];
+        char text[32];
+        DWORD nameSize = sizeof(name), textSize = sizeof(text), type = 0;
+        const LONG result = ::RegEnumValueA(key.get(), index, name, &nameSize, nullptr, &type,
+                                            reinterpret_cast<BYTE*>(text), &textSize);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result != ERROR_SUCCESS || type != REG_SZ || ModeOfUrlName(name) != mode) continue;
+        names.push_back(name);
+        text[std::min<DWORD>(textSize, sizeof(text) - 1)] = '\0';
+        ULONGLONG value = 0;
+        if (ParseSerial(text, value) && (!found || value > highest)) highest = value;
+        found = found || ParseSerial(text, value);
+    }
+    if (names.empty()) return;
+    if (found && key.SetStringValue(mode.c_str(), std::to_string(highest).c_str()) != ERROR_SUCCESS) return;
+    for (const std::string& name : names) key.DeleteValue(name.c_str());
+    ::RegFlushKey(key.get());
+    WriteLog(1, "[ReadAcceptedSerial] %d floor(s) kept per catalogue URL carried over to MODE %s: SERIAL %s",
+             static_cast<int>(names.size()), mode.c_str(), std::to_string(highest).c_str());
+}
+
+}  // namespace
+
+bool ReadAcceptedSerial(const std::string& runMode, ULONGLONG& serial)
+{
+    const std::string mode = Lower(runMode);
     CRegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, kCatalogueSerialsKey, ZELTO_KEY_READ) != ERROR_SUCCESS) return false;
+    if (key.Open(HKEY_LOCAL_MACHINE, kCatalogueSerialsKey, ZELTO_KEY_READ | ZELTO_KEY_WRITE) == ERROR_SUCCESS)
+        CarryOverUrlSerials(key, mode);
+    else if (key.Open(HKEY_LOCAL_MACHINE, kCatalogueSerialsKey, ZELTO_KEY_READ) != ERROR_SUCCESS)
+        return false;
     char text[32] = "";
     DWORD size = sizeof(text);
-    if (key.QueryStringValue(url.c_str(), text, &size) != ERROR_SUCCESS) return false;
+    if (key.QueryStringValue(mode.c_str(), text, &size) != ERROR_SUCCESS) return false;
     return ParseSerial(text, serial);
 }
 
-bool RecordAcceptedSerial(const std::string& url, ULONGLONG serial)
+bool RecordAcceptedSerial(const std::string& runMode, ULONGLONG serial)
 {
+    const std::string mode = Lower(runMode);
     ULONGLONG recorded = 0;
-    if (ReadAcceptedSerial(url, recorded) && recorded >= serial) return true;
+    if (ReadAcceptedSerial(mode, recorded) && recorded >= serial) return true;
     CRegKey key;
     LONG result = key.Create(HKEY_LOCAL_MACHINE, kCatalogueSerialsKey);
-    if (result == ERROR_SUCCESS) result = key.SetStringValue(url.c_str(), std::to_string(serial).c_str());
+    if (result == ERROR_SUCCESS) result = key.SetStringValue(mode.c_str(), std::to_string(serial).c_str());
     if (result == ERROR_SUCCESS) {
         // The next run must see it even after a power cut right now.
         ::RegFlushKey(key.get());
-        WriteLog(2, "[RecordAcceptedSerial] %s: SERIAL %s", url.c_str(), std::to_string(serial).c_str());
+        WriteLog(2, "[RecordAcceptedSerial] MODE %s: SERIAL %s", mode.c_str(), std::to_string(serial).c_str());
         return true;
     }
-    WriteLog(1, "[RecordAcceptedSerial] %s: SERIAL %s could not be recorded, Error Code = %d", url.c_str(),
+    WriteLog(1, "[RecordAcceptedSerial] MODE %s: SERIAL %s could not be recorded, Error Code = %d", mode.c_str(),
              std::to_string(serial).c_str(), static_cast<int>(result));
     return false;
+}
+
+void ResetAcceptedSerials()
+{
+    const LONG result = DeleteKeyTree(HKEY_LOCAL_MACHINE, kCatalogueSerialsKey);
+    WriteLog(1, "[ResetAcceptedSerials] the keys that sign catalogues changed: every MODE's SERIAL is forgotten%s",
+             result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? "" : " (failed)");
 }

@@ -1,9 +1,11 @@
 // What binds a signed catalogue to its time and place: attributes of its
 // root element, inside the signed bytes, that older readers pass over.
 //   SERIAL   decimal, never lower than the last one this machine accepted
-//            from the same catalogue URL (an older catalogue replayed)
+//            for the same run mode, whatever host or scheme it came from
+//            (an older catalogue replayed)
 //   MODE     the run mode the catalogue was published for
-//   EXPIRES  optional, "YYYY-MM-DDTHH:MM:SSZ" (UTC): not accepted after it
+//   EXPIRES  "YYYY-MM-DDTHH:MM:SSZ" (UTC): not accepted after it; a signed
+//            catalogue without one is refused (it could be frozen for ever)
 #pragma once
 
 #include <windows.h>
@@ -30,18 +32,27 @@ CatalogueBinding ReadCatalogueBinding(const pugi::xml_node& root);
 bool ParseUtcTime(const std::string& text, ULONGLONG& fileTime);
 
 // The decision: 0 when the catalogue may be used, else the LastError code
-// (1017 replayed, 1018 expired, 1019 other mode or unbound) and why in words.
+// (1017 replayed, 1018 expired, 1019 other mode or unbound: no SERIAL, MODE
+// or EXPIRES) and why in words.
 // highest: the highest SERIAL accepted before (hasHighest false: none);
 // now: the system clock as a FILETIME.
 DWORD JudgeCatalogueBinding(const CatalogueBinding& binding, const std::string& runMode, bool hasHighest,
                             ULONGLONG highest, ULONGLONG now, std::string& why);
 
-// The highest SERIAL accepted from url on this machine (HKLM, the program's
-// own key); false when none was recorded.
-bool ReadAcceptedSerial(const std::string& url, ULONGLONG& serial);
-// Records serial for url unless a higher one is recorded; false when it
-// could not be written.
-bool RecordAcceptedSerial(const std::string& url, ULONGLONG serial);
+// The highest SERIAL accepted for the run mode on this machine (HKLM, the
+// program's own key, one value per mode in lower case); false when none was
+// recorded. Values older versions kept per catalogue URL
+// (".../Repository/<mode>/<mode>.xml") are carried over to the mode's, the
+// highest of them, and removed.
+bool ReadAcceptedSerial(const std::string& mode, ULONGLONG& serial);
+// Records serial for the mode unless a higher one is recorded; false when
+// it could not be written.
+bool RecordAcceptedSerial(const std::string& mode, ULONGLONG serial);
+// Forgets every mode's SERIAL: the set of keys that may sign catalogues
+// changed, and a floor protects against replays signed by the keys trusted
+// now (the way back from a serial signed far ahead by mistake or with a
+// leaked key).
+void ResetAcceptedSerials();
 
 // Where the accepted serials are kept, below HKEY_LOCAL_MACHINE.
 constexpr const char* kCatalogueSerialsKey = "Software\\QRV Corporation\\ZeltoSetup\\CatalogueSerials";

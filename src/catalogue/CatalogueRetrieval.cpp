@@ -9,6 +9,7 @@
 #include "base/Strings.h"
 #include "catalogue/CatalogueFreshness.h"
 #include "catalogue/CatalogueSignature.h"
+#include "catalogue/KeyChain.h"
 #include "net/HttpRequest.h"
 #include "net/HttpUtil.h"
 #include "sys/Util.h"
@@ -28,11 +29,13 @@ std::string CatalogueFilePath()
 
 BOOL CUpdateInfoMgr::LoadUpdateList()
 {
-    UINT message = 0;
-    if (!DownloadFileList()) message = IDS_CATALOGUE_DOWNLOAD_FAILED;
-    else if (!CheckCatalogueSignature()) message = IDS_CATALOGUE_INVALID;
-    else if (CreateUpdateList()) return TRUE;
-    else message = IDS_CATALOGUE_INVALID;
+    UINT message = IDS_CATALOGUE_INVALID;
+    if (!DownloadFileList()) {
+        message = IDS_CATALOGUE_DOWNLOAD_FAILED;
+    } else {
+        UpdateCatalogueKeys();   // never ends the run: the held keys stay
+        if (CheckCatalogueSignature() && CreateUpdateList()) return TRUE;
+    }
 
     ShowMessage(message, LastErrorSuffix());
     PostStatus(STATUS_FAILED, 0);
@@ -70,6 +73,79 @@ BOOL CUpdateInfoMgr::DownloadFileList()
     return ok;
 }
 
+namespace {
+
+// ".../Repository/keys/<version>.xml" beside the catalogue
+// ".../Repository/<MODE>/<MODE>.xml".
+std::string KeysDocumentUrl(const std::string& catalogueUrl, unsigned version)
+{
+    size_t slash = catalogueUrl.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return std::string();
+    slash = catalogueUrl.find_last_of('/', slash - 1);
+    if (slash == std::string::npos) return std::string();
+    return catalogueUrl.substr(0, slash + 1) + "keys/" + std::to_string(version) + ".xml";
+}
+
+// A whole small file fetched into the staging folder and read; "" and false on failure.
+bool FetchSmall(HINTERNET internet, const std::string& url, const std::string& path, ULONGLONG bound,
+                std::string& text)
+{
+    ::DeleteFileA(path.c_str());
+    const bool ok = CHttpUtil::DownloadFile(internet, path.c_str(), url.c_str(), TRUE, nullptr, nullptr, nullptr, bound) &&
+                    CUtil::ReadSmallFile(path, static_cast<DWORD>(bound), text);
+    ::DeleteFileA(path.c_str());
+    return ok;
+}
+
+}  // namespace
+
+void CUpdateInfoMgr::UpdateCatalogueKeys()
+{
+    KeySet held = HeldKeySet();
+    if (held.roots.empty()) return;   // a build without root keys trusts its own catalogue keys only
+    zelto::ScopedInternet internet = zelto::OpenInternetLogged("[UpdateCatalogueKeys] InternetOpen Failed, Error Code = %d");
+    if (!internet) return;
+    const LastErrorPair before = LastError;
+    // Link by link: each version must be signed by the roots of the one before.
+    for (int step = 0; step < kMaxKeysDocumentsPerRun; ++step) {
+        const std::string url = KeysDocumentUrl(m_strSourceURL, held.version + 1);
+        if (url.empty()) return;
+        std::string document, signatures;
+        if (!FetchSmall(internet.get(), url, CatalogueFilePath() + ".keys", kMaxKeysDocumentBytes, document)) {
+            // None newer (the usual answer, 404) or none to be had now: the held keys stay.
+            WriteLog(2, "[UpdateCatalogueKeys] %s: none newer than version %u", url.c_str(), held.version);
+            RecordLastError(before.dwAppError, before.dwSysError);
+            return;
+        }
+        std::string why;
+        DWORD refusal = 0;
+        KeySet next;
+        if (!FetchSmall(internet.get(), url + ".sig", CatalogueFilePath() + ".keys.sig", kMaxKeysDocumentBytes,
+                        signatures)) {
+            refusal = ERR_KEYS_UNREADABLE;
+            why = "its signatures could not be fetched";
+        } else {
+            FILETIME now;
+            ::GetSystemTimeAsFileTime(&now);
+            refusal = JudgeKeysDocument(held, document, signatures,
+                                        (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime, next,
+                                        why);
+        }
+        if (refusal) {
+            RecordLastError(refusal, 0);
+            WriteLog(1, "[UpdateCatalogueKeys] %s refused (Error Code = %u): %s; the held keys (version %u) stay",
+                     url.c_str(), static_cast<unsigned>(refusal), why.c_str(), held.version);
+            return;
+        }
+        if (!StoreKeySet(next)) return;
+        WriteLog(1, "[UpdateCatalogueKeys] %s: keys version %u held from now on (%d catalogue key(s), %d revoked)",
+                 url.c_str(), next.version, static_cast<int>(ActiveCatalogueKeys(next).size()),
+                 static_cast<int>(next.revoked.size()));
+        if (ActiveCatalogueKeyIds(next) != ActiveCatalogueKeyIds(held)) ResetAcceptedSerials();
+        held = next;
+    }
+}
+
 BOOL CUpdateInfoMgr::CheckCatalogueSignature()
 {
     if (!CatalogueSignatureRequired()) return TRUE;
@@ -101,8 +177,20 @@ BOOL CUpdateInfoMgr::CheckCatalogueSignature()
     ::DeleteFileA(signaturePath.c_str());
     std::string why;
     unsigned long error = 0;
-    if (!VerifyCatalogueSignature(m_catalogue, signature, BuiltInCatalogueKeys(), why, error))
+    const KeySet keys = HeldKeySet();
+    if (!VerifyCatalogueSignature(m_catalogue, signature, ActiveCatalogueKeys(keys), why, error)) {
+        // Named for the operator: a key the held keys revoked.
+        std::vector<std::string> revoked;
+        for (const std::string& pem : keys.catalogueKeys)
+            if (keys.revoked.count(KeyId(pem))) revoked.push_back(pem);
+        for (const std::string& pem : BuiltInCatalogueKeys())
+            if (keys.revoked.count(KeyId(pem))) revoked.push_back(pem);
+        std::string ignored;
+        unsigned long ignoredError = 0;
+        if (!revoked.empty() && VerifyCatalogueSignature(m_catalogue, signature, revoked, ignored, ignoredError))
+            why = "signed by a revoked key (keys version " + std::to_string(keys.version) + ")";
         return refuse(why.c_str(), error);
+    }
     WriteLog(2, "[CheckCatalogueSignature] %s verified", signatureUrl.c_str());
     return TRUE;
 }
@@ -111,7 +199,7 @@ BOOL CUpdateInfoMgr::CheckCatalogueFreshness(const pugi::xml_node& root, ULONGLO
 {
     const CatalogueBinding binding = ReadCatalogueBinding(root);
     ULONGLONG highest = 0;
-    const bool hasHighest = ReadAcceptedSerial(m_strSourceURL, highest);
+    const bool hasHighest = ReadAcceptedSerial(m_strMode, highest);
     FILETIME now;
     ::GetSystemTimeAsFileTime(&now);
     std::string why;
@@ -169,6 +257,6 @@ BOOL CUpdateInfoMgr::CreateUpdateList()
         m_listUpdateSet.push_back(std::move(item));
     }
     ::DeleteFileA(CatalogueFilePath().c_str());
-    if (CatalogueSignatureRequired()) RecordAcceptedSerial(m_strSourceURL, serial);
+    if (CatalogueSignatureRequired()) RecordAcceptedSerial(m_strMode, serial);
     return TRUE;
 }

@@ -37,6 +37,14 @@ public:
     // verifies the downloaded catalogue with it; on failure LastError 1015,
     // the catalogue deleted. TRUE at once where the build names none.
     BOOL CheckCatalogueSignature();
+    // Where the build names root keys: fetches the keys documents newer than
+    // the held one, ".../Repository/keys/<version>.xml" beside the
+    // catalogue, and holds each that chains to it; stops at the first that
+    // is missing or refused (LastError 1023-1026, logged), the held keys then
+    // staying. A change of the catalogue keys forgets every SERIAL floor.
+    void UpdateCatalogueKeys();
+    static constexpr int kMaxKeysDocumentsPerRun = 16;
+    static constexpr ULONGLONG kMaxKeysDocumentBytes = 256 * 1024;
     // Reads the fetched catalogue's bytes into the items of the run's mode.
     // Where the build names catalogue keys, the catalogue must first be
     // bound to the run (CheckCatalogueFreshness) and its SERIAL is recorded.

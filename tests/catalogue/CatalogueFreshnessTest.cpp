@@ -1,6 +1,7 @@
 #include "catalogue/CatalogueFreshness.h"
 
 #include "base/LastError.h"
+#include "sys/RegKey.h"
 
 #include <gtest/gtest.h>
 
@@ -49,9 +50,11 @@ TEST(CatalogueBinding, Judgement)
         DWORD verdict;
         const char* why;
     } cases[] = {
-        {"SERIAL=\"7\" MODE=\"zeltosetup\"", false, 9, 0, ""},   // no serial accepted before
-        {"SERIAL=\"7\" MODE=\"ZeltoSetup\"", true, 7, 0, ""},    // the mode ignores case; the same serial again
-        {"SERIAL=\"7\" MODE=\"zeltosetup\"", true, 8, ERR_CATALOGUE_REPLAYED, "SERIAL 7 is lower than 8"},
+        {"SERIAL=\"7\" MODE=\"zeltosetup\" EXPIRES=\"2027-01-01T00:00:00Z\"", false, 9, 0, ""},   // none accepted before
+        {"SERIAL=\"7\" MODE=\"ZeltoSetup\" EXPIRES=\"2027-01-01T00:00:00Z\"", true, 7, 0, ""},    // case; the same again
+        {"SERIAL=\"7\" MODE=\"zeltosetup\" EXPIRES=\"2027-01-01T00:00:00Z\"", true, 8, ERR_CATALOGUE_REPLAYED,
+         "SERIAL 7 is lower than 8"},
+        {"SERIAL=\"7\" MODE=\"zeltosetup\"", false, 0, ERR_CATALOGUE_UNBOUND, "no EXPIRES"},   // valid for ever
         {"SERIAL=\"7\" MODE=\"zeltosetup\" EXPIRES=\"2026-12-08T12:00:01Z\"", true, 6, 0, ""},
         {"SERIAL=\"7\" MODE=\"zeltosetup\" EXPIRES=\"2026-12-08T12:00:00Z\"", true, 6, ERR_CATALOGUE_EXPIRED,
          "expired at 2026-12-08T12:00:00Z"},
@@ -69,6 +72,52 @@ TEST(CatalogueBinding, Judgement)
         EXPECT_EQ(0u, why.find(c.why)) << c.root << ": " << why;
         EXPECT_EQ(c.verdict == 0, why.empty()) << c.root;
     }
+}
+
+// One floor per run mode, whatever scheme, host, port or capitals the
+// catalogue's URL had: the floors older versions kept per URL are carried
+// over, the highest of a mode's, and a change of keys forgets them all.
+TEST(CatalogueFloor, OnePerModeCarriedOverAndReset)
+{
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kCatalogueSerialsKey);
+    {
+        CRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, kCatalogueSerialsKey));
+        key.SetStringValue("http://down.zelto.com/zelto/zeltosetup/Repository/zeltosetup/zeltosetup.xml", "300");
+        key.SetStringValue("https://other.zelto.com:443/zelto/zeltosetup/Repository/ZeltoSetup/ZeltoSetup.xml", "500");
+        key.SetStringValue("HTTP://DOWN.ZELTO.COM/zelto/zeltosetup/Repository/zeltosetup/zeltosetup.xml", "400");
+        key.SetStringValue("http://down.zelto.com/zelto/zeltosetup/Repository/cafe/cafe.xml", "900");
+        key.SetStringValue("http://down.zelto.com/zelto/zeltosetup/Repository/zeltosetup/other.xml", "999");
+    }
+    ULONGLONG serial = 0;
+    ASSERT_TRUE(ReadAcceptedSerial("ZELTOSETUP", serial));
+    EXPECT_EQ(500u, serial) << "the highest of the mode's URLs, whatever their spelling";
+    {
+        CRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, key.Open(HKEY_LOCAL_MACHINE, kCatalogueSerialsKey, ZELTO_KEY_READ));
+        char text[32];
+        DWORD size = sizeof(text);
+        EXPECT_NE(ERROR_SUCCESS, key.QueryStringValue(
+            "https://other.zelto.com:443/zelto/zeltosetup/Repository/ZeltoSetup/ZeltoSetup.xml", text, &size))
+            << "carried over values go";
+        size = sizeof(text);
+        EXPECT_EQ(ERROR_SUCCESS, key.QueryStringValue(
+            "http://down.zelto.com/zelto/zeltosetup/Repository/zeltosetup/other.xml", text, &size))
+            << "a URL of no mode's catalogue is not the mode's";
+    }
+    ASSERT_TRUE(ReadAcceptedSerial("cafe", serial));
+    EXPECT_EQ(900u, serial) << "each mode its own";
+
+    EXPECT_TRUE(RecordAcceptedSerial("zeltosetup", 450));
+    ASSERT_TRUE(ReadAcceptedSerial("zeltosetup", serial));
+    EXPECT_EQ(500u, serial) << "never lowered";
+    EXPECT_TRUE(RecordAcceptedSerial("ZeltoSetup", 600));
+    ASSERT_TRUE(ReadAcceptedSerial("zeltosetup", serial));
+    EXPECT_EQ(600u, serial);
+
+    ResetAcceptedSerials();
+    EXPECT_FALSE(ReadAcceptedSerial("zeltosetup", serial));
+    EXPECT_FALSE(ReadAcceptedSerial("cafe", serial));
 }
 
 }  // namespace

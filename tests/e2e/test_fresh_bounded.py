@@ -22,8 +22,9 @@ CONTROL_URL = "http://down.zelto.com/zelto/zeltosetup/components/v1005/ZeltoTest
 CAFE = s.CATALOGUE.replace(os.path.join("zeltosetup", "zeltosetup.xml"), os.path.join("cafe", "cafe.xml"))
 
 
-def signed(mode_folder, *options, mode="zeltosetup"):
-    """The sample catalogue of mode_folder signed again with options: (bytes, signature)."""
+def signed(mode_folder, *options, mode="zeltosetup", key=None):
+    """The sample catalogue of mode_folder signed again with options (by the
+    sample key, or key): (bytes, signature)."""
     with tempfile.TemporaryDirectory() as scratch:
         source = s.CATALOGUE if mode_folder == "zeltosetup" else CAFE
         copy = os.path.join(scratch, source)
@@ -31,7 +32,7 @@ def signed(mode_folder, *options, mode="zeltosetup"):
         with open(os.path.join(s.SIGNED_ROOT, source), "rb") as src, open(copy, "wb") as out:
             # The build signed it with the time as its serial: start afresh.
             out.write(re.sub(rb' SERIAL="\d+"', b"", src.read(), count=1))
-        subprocess.run(s.PUBLISH + ["sign", scratch, mode_folder, "--key", s.SAMPLE_KEY] + list(options), check=True,
+        subprocess.run(s.PUBLISH + ["sign", scratch, mode_folder, "--key", key or s.SAMPLE_KEY] + list(options), check=True,
                        timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         with open(copy, "rb") as c, open(copy + ".sig", "rb") as g:
             return c.read(), g.read()
@@ -86,7 +87,7 @@ class FreshBounded(unittest.TestCase):
         run = self.run_signed([1])
         self.assertEqual(100, run.status_codes()[-1], run.lines)
         self.assertTrue(f.installed("ZeltoTestCtl.dll"))
-        self.assertEqual("200", z.reg_value(SERIALS_KEY, CATALOGUE_URL), "the accepted serial is kept")
+        self.assertEqual("200", z.reg_value(SERIALS_KEY, "zeltosetup"), "the accepted serial is kept")
         z.reg("delete", s.ADDREG_KEY, "/f")
 
         serve_signed(signed("zeltosetup", "--serial", "100"))
@@ -101,7 +102,29 @@ class FreshBounded(unittest.TestCase):
         serve_signed(signed("cafe", "--serial", "400", mode="cafe"))
         self.assert_refused(self.run_signed([1]), 1019, "another mode's catalogue")
         self.assertIn('published for MODE "cafe", the run\'s MODE is "zeltosetup"', s.read_log())
-        self.assertEqual("200", z.reg_value(SERIALS_KEY, CATALOGUE_URL), "no refused serial is kept")
+        self.assertEqual("200", z.reg_value(SERIALS_KEY, "zeltosetup"), "no refused serial is kept")
+
+        # The floor is the mode's: an older catalogue asked for through
+        # another host of the domain, or the same one spelt with capitals and
+        # an explicit port, is the same replay.
+        older = signed("zeltosetup", "--serial", "150")
+        other = os.path.join(z.CONTENT, "www", "other.zelto.com", os.path.relpath(s.SERVED, os.path.join(
+            z.CONTENT, "www", "down.zelto.com")))
+        os.makedirs(os.path.dirname(other), exist_ok=True)
+        for path, data in ((other, older[0]), (other + ".sig", older[1])):
+            with open(path, "wb") as out:
+                out.write(data)
+        try:
+            for source in ("http://other.zelto.com/", "HTTP://DOWN.ZELTO.COM:80/"):
+                serve_signed(older)
+                doc = z.SAMPLE_DOC.replace("http://down.zelto.com/zelto/zeltosetup/", source)
+                run = z.run_driver(["-x", doc], presses=[1], timeout=90, exe=s.SIGNED_EXE)
+                self.assertEqual([20, 21, 22, 101], run.status_codes(), source)
+                self.assertTrue(self.boxes(run)[0].startswith(s.MSG_BAD_CATALOGUE + "\nErrorCode = 1017("),
+                                (source, self.boxes(run)))
+                self.assertIsNone(z.reg_value(s.ADDREG_KEY, "Installed"), "nothing applied through " + source)
+        finally:
+            shutil.rmtree(os.path.join(z.CONTENT, "www", "other.zelto.com"), ignore_errors=True)
 
         # The same serial again is accepted (a catalogue fetched twice).
         serve_signed(signed("zeltosetup", "--serial", "200"))
@@ -158,14 +181,16 @@ class FreshBounded(unittest.TestCase):
     def test_a_trickled_file_ends_the_run_by_itself(self):
         serve()
         rules = dict(z.SAMPLE_RULES)
-        rules[CONTROL_URL[len("http://"):]] = {"trickle": [20, 1000]}
+        # 40 bytes a second keeps a connection alive for ever: far below the
+        # floor of 2 KiB a second over a minute.
+        rules[CONTROL_URL[len("http://"):]] = {"trickle": [40, 1000]}
         z.set_rules(rules)
         started = time.time()
-        run = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1, 1], timeout=240, exe=s.SIGNED_EXE)
+        run = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1, 1], timeout=280, exe=s.SIGNED_EXE)
         took = time.time() - started
-        self.assertFalse(run.timed_out, "the run waited for the trickle until the driver's 240 s limit")
+        self.assertFalse(run.timed_out, "the run waited for the trickle until the driver's 280 s limit")
         self.assertEqual(101, run.status_codes()[-1], run.lines)
-        self.assertLess(took, 150, "three tries of 30 s and the waits between them")
+        self.assertLess(took, 230, "three tries of a minute and the waits between them")
         self.assertTrue(self.boxes(run)[0].startswith(f.MSG_DOWNLOAD_FAILED + "\nErrorCode = 1021("), self.boxes(run))
         self.assertEqual(3, z.requested_urls("GET").count(CONTROL_URL), "a stalled try is tried again")
         self.assertFalse(f.installed("ZeltoTestCtl.dll"))

@@ -91,7 +91,7 @@ class Tool(unittest.TestCase):
         self.assertIn("<SHA256>" + publish.sha256_of(os.path.join(self.root, REPO, "c", "b.zip")) + "</SHA256>", text,
                       "the archive's hash")
         self.assertIn("<RUNSHA256>" + publish.sha256_of(os.path.join(self.root, REPO, "c", "prep.exe")) +
-                      "</RUNSHA256></RUNFILE>", text)
+                      "</RUNSHA256><RUNFILESIZE>4</RUNFILESIZE></RUNFILE>", text, "and its size, a bound of its download")
         self.assertLess(text.index("<DEST>"), text.index("<FILESIZE>"), "the order kept, new elements at the end")
         self.assertTrue(changes)
 
@@ -140,30 +140,46 @@ class Tool(unittest.TestCase):
         self.quiet(publish.stamp, self.root, "m")
         self.assertEqual(0, sign())
         self.assertGreaterEqual(int(attributes()["SERIAL"]), int(first["SERIAL"]))
-        self.assertEqual(0, sign("--serial", "99990101000000"))
-        self.assertEqual(0, sign(), "a serial above the clock is kept, never lowered")
+        # A serial more than a day ahead of the clock stops every later
+        # catalogue on every desktop that takes it: only when forced.
+        ahead = int((publish.utc_now() + publish.datetime.timedelta(days=2)).strftime("%Y%m%d%H%M%S"))
+        self.assertEqual(2, sign("--serial", str(ahead)))
+        self.assertEqual(2, sign("--serial", "9999999999999999999"))
+        self.assertLess(int(attributes()["SERIAL"]), ahead, "nothing was signed")
+        self.assertEqual(0, sign("--serial", "99990101000000", "--force"))
+        errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
+        self.assertIn("SERIAL 99990101000000 lies more than a day ahead of this clock", out)
+        self.assertEqual(0, sign("--force"), "a serial above the clock is kept, never lowered")
         self.assertEqual("99990101000000", attributes()["SERIAL"])
         self.assertEqual(2, sign("--serial", "5"), "an explicit lower serial is refused")
 
-        self.assertEqual(0, sign("--expires", "2031-02-03T04:05:06Z"))
+        self.assertEqual(0, sign("--force", "--expires", "2031-02-03T04:05:06Z"))
         self.assertEqual("2031-02-03T04:05:06Z", attributes()["EXPIRES"])
-        self.assertEqual(2, sign("--expires", "2031-02-30T04:05:06Z"))
+        self.assertEqual(2, sign("--force", "--expires", "2031-02-30T04:05:06Z"))
         errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
         self.assertEqual(0, errors, out)
-        self.assertIn("0 warning(s)", out)
+        self.assertIn("0 error(s), 1 warning(s)", out, "the serial ahead")
         errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB], "99990101000001")
         self.assertIn("SERIAL 99990101000000 is lower than the previous signature's 99990101000001", out)
 
-        self.assertEqual(0, sign("--valid-days", "10"))
+        self.assertEqual(0, sign("--force", "--valid-days", "10"))
         errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
         self.assertEqual(0, errors, out)
         self.assertIn("within 30 days", out)
-        self.assertEqual(0, sign("--valid-days", "0"))
-        self.assertNotIn("EXPIRES", attributes())
-        errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
-        self.assertIn("no EXPIRES", out)
+        # Valid for ever could be replayed for ever: refused by the tool, and
+        # an error where a catalogue has none.
+        self.assertEqual(2, sign("--force", "--valid-days", "0"))
+        self.assertIn("EXPIRES", attributes())
+        with open(self.catalogue, "rb") as fh:
+            text = fh.read().decode("cp949")
+        with open(self.catalogue, "wb") as fh:
+            fh.write(publish.set_root_attribute(text, "EXPIRES", None).encode("cp949"))
+        errors, out = self.quiet(publish.check, self.root, "m")
+        self.assertIn("no EXPIRES: programs with keys refuse it", out)
+        self.assertEqual(0, sign("--force"))
         err = io.StringIO()
-        publish.sign(self.root, "m", SAMPLE_KEY, expires="2020-01-01T00:00:00Z", out=io.StringIO(), err=err)
+        publish.sign(self.root, "m", SAMPLE_KEY, expires="2020-01-01T00:00:00Z", out=io.StringIO(), err=err,
+                     force=True)
         self.assertIn("expires in the past", err.getvalue())
         errors, out = self.quiet(publish.check, self.root, "m", [SAMPLE_PUB])
         self.assertEqual(1, errors, out)
@@ -186,9 +202,9 @@ class Tool(unittest.TestCase):
                         "other/prep.exe fails the trust rule", "a.dll: FILESIZE 3001, the file has 3000 bytes",
                         "b.zip is missing under", "UPDATEITEM without a usable NAME", "m.xml.sig: missing",
                         "warning: ", "unknown element COLOR", "no readable SERIAL", "no MODE",
-                        "DEST Zelto is no full path"):
+                        "DEST Zelto is no full path", "no EXPIRES: programs with keys refuse it"):
             self.assertIn(finding, out)
-        self.assertEqual(9, errors, out)
+        self.assertEqual(10, errors, out)
         self.assertRegex(out, r"m\.xml:\d+: FILE '\.\.", "findings name the entry's line")
         self.assertEqual(1, publish.main(["check", self.root, "m"]))
 
@@ -215,6 +231,97 @@ class Tool(unittest.TestCase):
         self.assertIn(b"BEGIN PUBLIC KEY", read_bytes(prefix + ".pub.pem"))
         self.assertEqual(3072, publish.load_key(prefix + ".pub.pem", private=False).key_size)
         self.assertEqual(2, publish.main(["keygen", prefix]), "an existing key is never overwritten")
+        # As the operators' page says, into a folder that does not exist yet.
+        self.assertEqual(0, publish.main(["keygen", os.path.join(self.root, "keys", "zelto-2026")]))
+        self.assertTrue(os.path.exists(os.path.join(self.root, "keys", "zelto-2026.pub.pem")))
+        blocked = os.path.join(self.root, "file")
+        with open(blocked, "w") as fh:
+            fh.write("x")
+        self.assertEqual(2, publish.main(["keygen", os.path.join(blocked, "k")]), "one line, no traceback")
+
+
+KEYS = os.path.join(SOURCE, "tests", "data", "sample-key")
+ROOTS = [os.path.join(KEYS, "zelto-sample-root-%d" % i) for i in (1, 2, 3)]
+KEY_A = os.path.join(KEYS, "zelto-sample-catalogue-key")
+KEY_B = os.path.join(KEYS, "zelto-sample-catalogue-b")
+
+
+class KeysDocuments(unittest.TestCase):
+    """Rotating and revoking catalogue keys, rotating a root key, and a
+    document below the threshold, as a program with A and the three sample
+    roots (two sign) would read the chain."""
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="zelto-keys-")
+
+    def tearDown(self):
+        shutil.rmtree(self.folder)
+
+    def make(self, version, roots, keys, revoke=(), signers=()):
+        path = os.path.join(self.folder, "%d.xml" % version)
+        cmd = ["keys", "make", path, "--version", str(version), "--threshold", "2"]
+        cmd += sum((["--root", r + ".pub.pem"] for r in roots), [])
+        cmd += sum((["--catalogue-key", k + ".pub.pem"] for k in keys), [])
+        cmd += sum((["--revoke", k + ".pub.pem"] for k in revoke), [])
+        self.assertEqual(0, publish.main(cmd))
+        for signer in signers:
+            self.assertEqual(0, publish.main(["keys", "sign", path, "--key", signer + ".pem"]))
+        return path
+
+    def chain(self):
+        return publish.zelto_keys.check_chain(self.folder, [r + ".pub.pem" for r in ROOTS], 2, [KEY_A + ".pub.pem"])
+
+    def ids(self, *keys):
+        return [publish.zelto_keys.key_id(publish.zelto_keys.public_pem(publish.zelto_keys.load(k + ".pub.pem")))
+                for k in keys]
+
+    def test_rotate_revoke_and_replace_a_root_key(self):
+        lines, errors, active = self.chain()
+        self.assertEqual([], errors)
+        self.assertEqual(self.ids(KEY_A), [publish.zelto_keys.key_id(k) for k in active], "version 1: the built-in key")
+
+        # Routine rotation: B added beside A, two roots sign.
+        self.make(2, ROOTS, [KEY_A, KEY_B], signers=ROOTS[:2])
+        lines, errors, active = self.chain()
+        self.assertEqual([], errors, lines)
+        self.assertEqual(sorted(self.ids(KEY_A, KEY_B)), sorted(publish.zelto_keys.key_id(k) for k in active))
+
+        # A leaked: revoked; its signature no longer counts.
+        self.make(3, ROOTS, [KEY_A, KEY_B], revoke=[KEY_A], signers=ROOTS[1:])
+        lines, errors, active = self.chain()
+        self.assertEqual([], errors, lines)
+        self.assertEqual(self.ids(KEY_B), [publish.zelto_keys.key_id(k) for k in active])
+
+        # Root 3 lost: replaced by B as a root key; two old roots and two of
+        # the new set sign (root 1 and 2 are in both).
+        self.make(4, ROOTS[:2] + [KEY_B], [KEY_B], signers=ROOTS[:2])
+        lines, errors, active = self.chain()
+        self.assertEqual([], errors, lines)
+        self.assertIn("version 4: 3 root key(s), 2 sign", "\n".join(lines))
+
+        # Below the threshold: one signature of the held roots.
+        self.make(5, ROOTS[:2] + [KEY_B], [KEY_B], signers=[ROOTS[0]])
+        lines, errors, active = self.chain()
+        self.assertEqual(1, len(errors), lines)
+        self.assertIn("5.xml: programs holding version 4 refuse it: signed by 1 root key(s) of version 4, 2 needed",
+                      errors[0])
+        self.assertEqual(1, publish.main(["keys", "check", self.folder, "--catalogue-key", KEY_A + ".pub.pem"] +
+                                         sum((["--root", r + ".pub.pem"] for r in ROOTS), [])))
+
+    def test_operators_mistakes_get_one_line(self):
+        path = self.make(2, ROOTS, [KEY_B], signers=ROOTS[:2])
+        self.assertEqual(2, publish.main(["keys", "make", path, "--version", "2", "--root", ROOTS[0] + ".pub.pem",
+                                          "--threshold", "1", "--catalogue-key", KEY_B + ".pub.pem"]),
+                         "a published version is never rewritten")
+        self.assertEqual(2, publish.main(["keys", "make", os.path.join(self.folder, "3.xml"), "--version", "3",
+                                          "--root", ROOTS[0] + ".pub.pem", "--threshold", "2",
+                                          "--catalogue-key", KEY_B + ".pub.pem"]), "a threshold above the roots")
+        self.assertEqual(2, publish.main(["keys", "make", os.path.join(self.folder, "3.xml"), "--version", "3",
+                                          "--root", ROOTS[0] + ".pub.pem", "--threshold", "1",
+                                          "--catalogue-key", KEY_B + ".pub.pem", "--revoke", KEY_B + ".pub.pem"]),
+                         "every catalogue key revoked")
+        self.assertEqual(2, publish.main(["keys", "sign", path, "--key", ROOTS[0] + ".pub.pem"]),
+                         "a public key cannot sign")
 
 
 if __name__ == "__main__":
