@@ -18,6 +18,7 @@
 #define IDS_DOWNLOADING         61214
 #define IDS_INSTALLED_CONTROLS  61204
 #define IDS_SELECT_ONE          61217
+#define IDS_CATALOGUE_WAIT      61230
 
 // Bitmaps
 #define IDB_BTN_REMOVE          138
@@ -55,6 +56,7 @@
 #define IDD_UNINSTALL_END       139
 #define IDD_MSG_DIALOG          169
 #define IDD_MSG_CONFIRM         170
+#define IDD_MSG_WAIT            171
 
 // Controls
 #define IDC_PROGRESS            1000
@@ -68,3 +70,4 @@
 #define IDC_QUESTION            1015
 #define IDC_WIZARD_CLOSE        1016
 #define IDC_CLOSE               1017
+#define IDC_WAIT_CANCEL         1030

@@ -24,6 +24,12 @@ protected:
 private:
     int OnCreate();
     LRESULT OnStart();
+    // Fetches the catalogue on a worker thread while this thread keeps the
+    // messages going and, after kCatalogueWaitShownAfterMs, shows the wait
+    // with a cancel button; false when the run ends (message shown and 101
+    // posted, or 102 when the wait was cancelled or the frame closed).
+    bool LoadCatalogue();
+    static constexpr ULONGLONG kCatalogueWaitShownAfterMs = 2000;
     // "-q -u": removes every recorded item without a window.
     void RemoveEverythingQuietly();
     LRESULT OnUninstallDone();
@@ -35,6 +41,7 @@ private:
     DWORD ClaimTheRun();
 
     CRunLock m_runLock;
+    zelto::ScopedKernelHandle m_hFetchCancel;   // set while the catalogue is fetched
     bool m_bAsking = false;             // the notification dialog is up
     bool m_bUninstallRunning = false;   // the wizard's removal runs
     bool m_bCloseRequested = false;     // WM_CLOSE came while one of them ran

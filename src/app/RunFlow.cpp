@@ -13,6 +13,7 @@
 #include "install/ItemInstallation.h"
 #include "sys/UserSettings.h"
 #include "ui/InstallNotificationDlg.h"
+#include "ui/MsgDialog.h"
 #include "uninstall/ControlCache.h"
 #include "uninstall/ItemRecords.h"
 #include "uninstall/UninstallProcedure.h"
@@ -71,9 +72,9 @@ LRESULT CMainFrame::OnStart()
     // What a run that was killed left half done is put back first.
     RecoverInterruptedItems();
     manager->PostStatus(STATUS_INSTALL_BEGIN, reinterpret_cast<LPARAM>(m_hWnd));
-    // On failure the message was shown and status 101 posted: a run without
-    // its catalogue ends there.
-    if (!manager->LoadUpdateList()) {
+    // On failure the message was shown and status 101 posted (102 when the
+    // user cancelled the wait): a run without its catalogue ends there.
+    if (!LoadCatalogue()) {
         ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
         return 0;
     }
@@ -113,6 +114,80 @@ LRESULT CMainFrame::OnStart()
     m_dlgDownload.CenterWindow(m_hWnd);
     ::PostMessageA(m_dlgDownload.GetSafeHwnd(), UM_START_INSTALL, 0, 0);
     return 0;
+}
+
+namespace {
+
+struct CatalogueFetch {
+    CUpdateInfoMgr* manager;
+    UINT message;
+    LastErrorPair error;   // the worker's, handed to the window's thread
+};
+
+DWORD WINAPI FetchCatalogueThread(void* parameter)
+{
+    auto* fetch = static_cast<CatalogueFetch*>(parameter);
+    try {
+        fetch->message = fetch->manager->FetchCatalogue();
+    } catch (...) {   // nothing escapes a thread
+        RecordLastError(ERR_LOCAL_FILE, 0);
+        WriteLog(1, "[LoadCatalogue] the catalogue's fetch stopped on an exception");
+        fetch->message = IDS_CATALOGUE_DOWNLOAD_FAILED;
+    }
+    fetch->error = LastError;
+    return 0;
+}
+
+}  // namespace
+
+bool CMainFrame::LoadCatalogue()
+{
+    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
+    // Nobody to show a wait to: the transfers' deadlines bound it.
+    if (IsQuietRun()) return manager->LoadUpdateList() != FALSE;
+    m_hFetchCancel.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    CatalogueFetch fetch = {manager, 0, {0, 0}};
+    DWORD id = 0;
+    zelto::ScopedKernelHandle worker;
+    if (m_hFetchCancel) worker.reset(::CreateThread(nullptr, 0, &FetchCatalogueThread, &fetch, 0, &id));
+    if (!worker) {
+        m_hFetchCancel.reset();
+        return manager->LoadUpdateList() != FALSE;
+    }
+    manager->SetCancelEvent(m_hFetchCancel.get());
+    // The window's thread keeps its messages going; a fetch that takes
+    // longer than a moment shows the wait, whose cancel ends the run.
+    CMsgDialogWait wait(m_hFetchCancel.get());
+    const ULONGLONG showAt = ::GetTickCount64() + kCatalogueWaitShownAfterMs;
+    HANDLE handles[] = {worker.get()};
+    while (::MsgWaitForMultipleObjects(1, handles, FALSE, 100, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {   // kept for the main loop
+                ::PostQuitMessage(static_cast<int>(msg.wParam));
+                ::SetEvent(m_hFetchCancel.get());
+                break;
+            }
+            if (wait.GetSafeHwnd() && ::IsDialogMessageA(wait.GetSafeHwnd(), &msg)) continue;
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        }
+        if (!wait.GetSafeHwnd() && ::GetTickCount64() >= showAt && wait.Create(m_hWnd)) {
+            wait.CenterWindow(nullptr);
+            ::ShowWindow(wait.GetSafeHwnd(), SW_SHOW);
+        }
+    }
+    if (wait.GetSafeHwnd()) wait.DestroyWindow();
+    manager->SetCancelEvent(nullptr);
+    RecordLastError(fetch.error.dwAppError, fetch.error.dwSysError);
+    const bool cancelled = ::WaitForSingleObject(m_hFetchCancel.get(), 0) == WAIT_OBJECT_0;
+    m_hFetchCancel.reset();
+    if (cancelled && (fetch.message || m_bCloseRequested)) {
+        WriteLog(1, "[LoadCatalogue] the wait for the catalogue was cancelled");
+        manager->PostStatus(STATUS_USER_CANCELLED, 0);
+        return false;
+    }
+    return manager->FinishLoading(fetch.message) != FALSE;
 }
 
 void CMainFrame::RemoveEverythingQuietly()
@@ -162,6 +237,11 @@ LRESULT CMainFrame::OnClose()
     // worker, the removal) must end first. It closes the frame itself.
     if (m_bAsking) {
         m_bCloseRequested = true;
+        return 0;
+    }
+    if (m_hFetchCancel) {   // the catalogue is being fetched: it stops first
+        m_bCloseRequested = true;
+        ::SetEvent(m_hFetchCancel.get());
         return 0;
     }
     if (m_dlgDownload.GetSafeHwnd() && m_dlgDownload.IsRunning()) {

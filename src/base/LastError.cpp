@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-LastErrorPair LastError = {0, 0};
+thread_local LastErrorPair LastError = {0, 0};
 
 void RecordLastError(DWORD appError, DWORD sysError)
 {

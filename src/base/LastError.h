@@ -1,6 +1,8 @@
-// The process-wide pair (application error code, system error code) that the
-// last recorded failure left, appended to the install and catalogue failure
-// messages as "\r\nErrorCode = %d(%d)".
+// The pair (application error code, system error code) that the last
+// recorded failure left, appended to the install and catalogue failure
+// messages as "\r\nErrorCode = %d(%d)". Each thread has its own, so that
+// transfers running side by side never mix halves of two failures; a worker
+// hands its pair to the window's thread when it ends.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +14,7 @@ struct LastErrorPair {
     DWORD dwSysError;   // GetLastError() of the failing system call
 };
 
-extern LastErrorPair LastError;
+extern thread_local LastErrorPair LastError;
 
 enum : DWORD {
     ERR_CREATE_FOLDER      = 1001,  // a folder could not be created

@@ -29,15 +29,20 @@ std::string CatalogueFilePath()
 
 BOOL CUpdateInfoMgr::LoadUpdateList()
 {
-    UINT message = IDS_CATALOGUE_INVALID;
-    if (!DownloadFileList()) {
-        message = IDS_CATALOGUE_DOWNLOAD_FAILED;
-    } else {
-        UpdateCatalogueKeys();   // never ends the run: the held keys stay
-        if (CheckCatalogueSignature() && CreateUpdateList()) return TRUE;
-    }
+    return FinishLoading(FetchCatalogue());
+}
 
-    ShowMessage(message, LastErrorSuffix());
+UINT CUpdateInfoMgr::FetchCatalogue()
+{
+    if (!DownloadFileList()) return IDS_CATALOGUE_DOWNLOAD_FAILED;
+    UpdateCatalogueKeys();   // never ends the run: the held keys stay
+    return CheckCatalogueSignature() ? 0 : IDS_CATALOGUE_INVALID;
+}
+
+BOOL CUpdateInfoMgr::FinishLoading(UINT message)
+{
+    if (message == 0 && CreateUpdateList()) return TRUE;
+    ShowMessage(message ? message : IDS_CATALOGUE_INVALID, LastErrorSuffix());
     PostStatus(STATUS_FAILED, 0);
     return FALSE;
 }
@@ -55,7 +60,7 @@ BOOL CUpdateInfoMgr::DownloadFileList()
 
     zelto::ScopedInternet internet = zelto::OpenInternetLogged("[DownloadFileList] InternetOpen Failed, Error Code = %d");
     if (!internet) return FALSE;
-    BOOL ok = CHttpUtil::DownloadFile(internet.get(), path.c_str(), m_strSourceURL.c_str(), TRUE, nullptr, nullptr,
+    BOOL ok = CHttpUtil::DownloadFile(internet.get(), path.c_str(), m_strSourceURL.c_str(), TRUE, nullptr, m_hCancel,
                                       nullptr, CHttpUtil::kMaxCatalogueBytes);
     internet.reset();
     // Read once, at once: what is verified and read later are these bytes,
@@ -87,11 +92,11 @@ std::string KeysDocumentUrl(const std::string& catalogueUrl, unsigned version)
 }
 
 // A whole small file fetched into the staging folder and read; "" and false on failure.
-bool FetchSmall(HINTERNET internet, const std::string& url, const std::string& path, ULONGLONG bound,
+bool FetchSmall(HINTERNET internet, const std::string& url, const std::string& path, ULONGLONG bound, HANDLE cancel,
                 std::string& text)
 {
     ::DeleteFileA(path.c_str());
-    const bool ok = CHttpUtil::DownloadFile(internet, path.c_str(), url.c_str(), TRUE, nullptr, nullptr, nullptr, bound) &&
+    const bool ok = CHttpUtil::DownloadFile(internet, path.c_str(), url.c_str(), TRUE, nullptr, cancel, nullptr, bound) &&
                     CUtil::ReadSmallFile(path, static_cast<DWORD>(bound), text);
     ::DeleteFileA(path.c_str());
     return ok;
@@ -111,7 +116,7 @@ void CUpdateInfoMgr::UpdateCatalogueKeys()
         const std::string url = KeysDocumentUrl(m_strSourceURL, held.version + 1);
         if (url.empty()) return;
         std::string document, signatures;
-        if (!FetchSmall(internet.get(), url, CatalogueFilePath() + ".keys", kMaxKeysDocumentBytes, document)) {
+        if (!FetchSmall(internet.get(), url, CatalogueFilePath() + ".keys", kMaxKeysDocumentBytes, m_hCancel, document)) {
             // None newer (the usual answer, 404) or none to be had now: the held keys stay.
             WriteLog(2, "[UpdateCatalogueKeys] %s: none newer than version %u", url.c_str(), held.version);
             RecordLastError(before.dwAppError, before.dwSysError);
@@ -121,7 +126,7 @@ void CUpdateInfoMgr::UpdateCatalogueKeys()
         DWORD refusal = 0;
         KeySet next;
         if (!FetchSmall(internet.get(), url + ".sig", CatalogueFilePath() + ".keys.sig", kMaxKeysDocumentBytes,
-                        signatures)) {
+                        m_hCancel, signatures)) {
             refusal = ERR_KEYS_UNREADABLE;
             why = "its signatures could not be fetched";
         } else {
@@ -167,7 +172,7 @@ BOOL CUpdateInfoMgr::CheckCatalogueSignature()
         zelto::ScopedInternet internet =
             zelto::OpenInternetLogged("[CheckCatalogueSignature] InternetOpen Failed, Error Code = %d");
         if (!internet) return refuse("no Internet handle", LastError.dwSysError);
-        if (!CHttpUtil::DownloadFile(internet.get(), signaturePath.c_str(), signatureUrl.c_str(), TRUE, nullptr, nullptr,
+        if (!CHttpUtil::DownloadFile(internet.get(), signaturePath.c_str(), signatureUrl.c_str(), TRUE, nullptr, m_hCancel,
                                      nullptr, CHttpUtil::kMaxSignatureBytes))
             return refuse("the signature could not be fetched", LastError.dwSysError);
     }

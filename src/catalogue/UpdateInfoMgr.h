@@ -32,6 +32,15 @@ public:
     // Fetches, verifies and reads the catalogue; on failure shows the message
     // and posts status 101, and the run ends.
     BOOL LoadUpdateList();
+    // The network part of it, on any thread: fetches the catalogue, the keys
+    // documents and the signature and verifies it; 0, or the message that
+    // says why not. Stops when the cancel event is set.
+    UINT FetchCatalogue();
+    // The rest, on the window's thread: reads the fetched catalogue (message
+    // 0), or shows message and posts status 101.
+    BOOL FinishLoading(UINT message);
+    // Set while FetchCatalogue runs (may be null): the user's cancel.
+    void SetCancelEvent(HANDLE cancel) { m_hCancel = cancel; }
     BOOL DownloadFileList();
     // Where the build names catalogue keys: fetches "<catalogue URL>.sig" and
     // verifies the downloaded catalogue with it; on failure LastError 1015,
@@ -103,4 +112,5 @@ private:
     int m_bUpdateMode = 0;
     int m_nLastStatus = 0;
     HWND m_hNotifyWnd = nullptr;
+    HANDLE m_hCancel = nullptr;
 };

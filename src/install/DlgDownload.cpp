@@ -39,13 +39,17 @@ const WPARAM kWorkerBroke = 2;
 DWORD WINAPI WorkerThread(LPVOID param)
 {
     auto* dialog = static_cast<CDlgDownload*>(param);
+    BOOL done = FALSE;
     try {
-        return dialog->DownloadInstallFiles();
+        done = dialog->DownloadInstallFiles();
     } catch (...) {
+        RecordLastError(ERR_LOCAL_FILE, 0);
         WriteLog(1, "[DownloadInstallFiles] the download worker stopped on an exception");
         ::PostMessageA(dialog->GetSafeHwnd(), UM_DOWNLOAD_COMPLETE, kWorkerBroke, 0);
-        return FALSE;
     }
+    // The window's thread takes it once the worker has ended (WaitForWorker).
+    dialog->m_workerError = LastError;
+    return done;
 }
 
 // "%s %s 중…" with the item's name (its first 35 bytes and "..." beyond 38).
@@ -286,6 +290,7 @@ LRESULT CDlgDownload::OnExtractProgress(WPARAM wParam)
 void CDlgDownload::OnDownloadComplete(BOOL failed)
 {
     WaitForWorker();
+    RecordLastError(m_workerError.dwAppError, m_workerError.dwSysError);
     CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
     if (static_cast<WPARAM>(failed) == kWorkerBroke) {
         ShowMessage(IDS_INSTALL_FAILED, LastErrorSuffix());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/Handles.h"
+#include "base/LastError.h"
 #include "install/DownloadWorker.h"
 #include "sys/Dialog.h"
 #include "ui/KWB_UI_Drawer.h"
@@ -33,6 +34,8 @@ public:
 
     // From the start of the downloads until the run's end is decided.
     bool IsRunning() const { return m_bRunning; }
+    // The worker's LastError as it ended (its own thread's pair).
+    LastErrorPair m_workerError = {0, 0};
     // The main frame was asked to close: the downloads are cancelled, an
     // installation stops after the current item; the run then ends with
     // status 101 and closes the frame itself.

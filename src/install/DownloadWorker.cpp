@@ -48,9 +48,27 @@ struct SharedRun {
     HWND progressWnd = nullptr;
 };
 
+void TransferGroups(SharedRun& run);
+
+// A transfer thread: whatever escapes it stops every transfer and fails the
+// run as the first failure would.
 DWORD WINAPI Transfers(void* parameter)
 {
     SharedRun& run = *static_cast<SharedRun*>(parameter);
+    try {
+        TransferGroups(run);
+    } catch (...) {
+        WriteLog(1, "[DownloadAllFiles] a transfer stopped on an exception");
+        std::lock_guard<std::mutex> guard(run.lock);
+        if (!run.failed) run.firstError = {ERR_LOCAL_FILE, 0};
+        run.failed = true;
+        ::SetEvent(run.stop.get());
+    }
+    return 0;
+}
+
+void TransferGroups(SharedRun& run)
+{
     zelto::ScopedInternet internet = zelto::OpenInternetLogged("[DownloadInstallFiles] InternetOpen Failed, Error Code = %d");
     for (;;) {
         const size_t index = run.next++;
@@ -71,7 +89,6 @@ DWORD WINAPI Transfers(void* parameter)
             if (!ok) break;
         }
     }
-    return 0;
 }
 
 }  // namespace

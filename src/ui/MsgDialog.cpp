@@ -1,5 +1,6 @@
 #include "ui/MsgDialog.h"
 
+#include "base/Strings.h"
 #include "ui/SkinFrame.h"
 
 #include "resource.h"
@@ -111,13 +112,14 @@ BOOL CMsgDialogConfirm::OnCommand(WORD id, WORD code, HWND control)
     return CDialog::OnCommand(id, code, control);
 }
 
-BOOL CMsgDialogConfirm::OnMessage(UINT msg, WPARAM, LPARAM lParam, LRESULT& result)
+namespace {
+
+// The frame and a message centred in the band from y 70 to y 170.
+void PaintMessage(HWND wnd, const CKWB_UI_Drawer& drawer, const std::string& message)
 {
-    if (msg != WM_PAINT) return HandleFrameMessage(m_hWnd, *this, msg, lParam, result);
     PAINTSTRUCT ps;
-    HDC dc = ::BeginPaint(m_hWnd, &ps);
-    Draw(dc);
-    // The message, centred in the band from y 70 to y 170 across the window.
+    HDC dc = ::BeginPaint(wnd, &ps);
+    drawer.Draw(dc);
     LOGFONTA regular;
     MakeFont(regular, kDotum, 9, "");
     zelto::ScopedGdiObject font(::CreateFontIndirectA(&regular));
@@ -125,10 +127,56 @@ BOOL CMsgDialogConfirm::OnMessage(UINT msg, WPARAM, LPARAM lParam, LRESULT& resu
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, RGB(0, 0, 0));
     RECT client;
-    ::GetClientRect(m_hWnd, &client);
+    ::GetClientRect(wnd, &client);
     RECT band = {0, 70, client.right, 170};
-    ::DrawTextA(dc, m_strMessage.c_str(), -1, &band, DT_CENTER | DT_VCENTER);
-    ::EndPaint(m_hWnd, &ps);
+    ::DrawTextA(dc, message.c_str(), -1, &band, DT_CENTER | DT_VCENTER | (message.find('\n') == std::string::npos ? DT_SINGLELINE : 0));
+    ::EndPaint(wnd, &ps);
+}
+
+}  // namespace
+
+BOOL CMsgDialogConfirm::OnMessage(UINT msg, WPARAM, LPARAM lParam, LRESULT& result)
+{
+    if (msg != WM_PAINT) return HandleFrameMessage(m_hWnd, *this, msg, lParam, result);
+    PaintMessage(m_hWnd, *this, m_strMessage);
+    result = 0;
+    return TRUE;
+}
+
+CMsgDialogWait::CMsgDialogWait(HANDLE cancelEvent)
+    : CDialog(IDD_MSG_WAIT), m_hCancel(cancelEvent), m_strMessage(LoadResString(IDS_CATALOGUE_WAIT))
+{
+}
+
+BOOL CMsgDialogWait::OnInitDialog()
+{
+    PlaceButton(m_btnCancel, m_hWnd, IDC_WAIT_CANCEL, 175, 103, 58, 33, IDB_BTN_CANCEL);
+    PlaceButton(m_btnClose, m_hWnd, IDC_CLOSE, 391, 13, 9, 8, IDB_BTN_CLOSE);
+    skin::AddFrameElements(*this, IDB_BG_MSG, kWidth, kHeight);
+    skin::ShapeWindow(m_hWnd, kWidth, kHeight);
+    return TRUE;
+}
+
+BOOL CMsgDialogWait::OnCommand(WORD id, WORD code, HWND control)
+{
+    if (id == IDC_WAIT_CANCEL || id == IDC_CLOSE) {
+        OnCancel();
+        return TRUE;
+    }
+    return CDialog::OnCommand(id, code, control);
+}
+
+void CMsgDialogWait::OnCancel()
+{
+    // The fetch stops within a moment; the window goes when it has.
+    if (m_hCancel) ::SetEvent(m_hCancel);
+    ::EnableWindow(GetDlgItem(IDC_WAIT_CANCEL), FALSE);
+}
+
+BOOL CMsgDialogWait::OnMessage(UINT msg, WPARAM, LPARAM lParam, LRESULT& result)
+{
+    if (msg != WM_PAINT) return HandleFrameMessage(m_hWnd, *this, msg, lParam, result);
+    PaintMessage(m_hWnd, *this, m_strMessage);
     result = 0;
     return TRUE;
 }

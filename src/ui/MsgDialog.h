@@ -30,6 +30,24 @@ private:
     CxSkinButton m_btnOk, m_btnCancel, m_btnClose;
 };
 
+// The wait while the catalogue is fetched, modeless: its cancel button and
+// its close button set cancelEvent (once; the button then goes disabled).
+class CMsgDialogWait : public CDialog, public CKWB_UI_Drawer {
+public:
+    explicit CMsgDialogWait(HANDLE cancelEvent);
+
+protected:
+    BOOL OnInitDialog() override;
+    BOOL OnCommand(WORD id, WORD code, HWND control) override;
+    void OnCancel() override;   // Escape
+    BOOL OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    HANDLE m_hCancel;
+    std::string m_strMessage;
+    CxSkinButton m_btnCancel, m_btnClose;
+};
+
 class CMsgDialogConfirm : public CDialog, public CKWB_UI_Drawer {
 public:
     explicit CMsgDialogConfirm(const char* message, HWND parent = nullptr);

@@ -1,6 +1,7 @@
 """Start-up scenarios: the command line, the parameter document, the
 catalogue step (statuses 20, 21, 22 or the failure message and 101)."""
 import os
+import time
 import unittest
 
 import zelto_e2e as z
@@ -64,6 +65,33 @@ class StartUp(unittest.TestCase):
         self.assertFalse(run.timed_out, run.lines)
         self.assertEqual(1622, run.exit_code, run.lines)
         self.assertNotIn(21, run.status_codes())
+
+    def test_a_slow_catalogue_shows_the_wait_which_cancels_the_run(self):
+        # A catalogue that trickles in: after a moment the wait shows, and
+        # its cancel ends the run at once, with nothing asked.
+        z.set_rules({"down.zelto.com/zelto/zeltosetup/Repository/zeltosetup/zeltosetup.xml": {"trickle": [100, 1000]}})
+        shots = []
+
+        def shoot(run, step):
+            if not shots:
+                window = [w for w in run.windows if 1030 in w["ids"]][-1]
+                shots.append(z.screenshot_window("catalogue-wait", window["rect"]))
+
+        try:
+            started = time.time()
+            run = z.run_driver(["-x", GOOD_DOC], presses=[1030], hold_ms=800, on_wait=shoot, timeout=60)
+            took = time.time() - started
+        finally:
+            z.set_rules({})
+        self.assertFalse(run.timed_out, run.lines)
+        self.assertEqual([20, 21, 102], run.status_codes(), "cancelled: no catalogue read, nothing asked")
+        self.assertEqual(1602, run.exit_code)
+        waits = [w for w in run.windows if 1030 in w["ids"]]
+        self.assertEqual(1, len(waits), run.lines)
+        self.assertEqual([], [w for w in run.windows if w not in waits and w["class"] == "#32770"], "no other window")
+        self.assertLess(took, 20, "the transfer stopped at the cancel, not at its stall limit")
+        self.assertIn("[ZeltoSetup][LoadCatalogue] the wait for the catalogue was cancelled", z.read_log())
+        self.assertTrue(shots and os.path.getsize(shots[0]) > 0)
 
     def test_good_document_gets_status_20_with_the_main_frame_then_the_catalogue(self):
         run = z.run_driver(["-x", GOOD_DOC], presses=[1], timeout=30)
