@@ -409,6 +409,7 @@ def sign(root, mode, key_path, expires=None, valid_days=DEFAULT_VALID_DAYS, seri
 
 
 def verifies_with_texts(path, pems):
+    """True when the catalogue's signature verifies with one of the PEM texts."""
     hashes, serialization, padding, rsa = crypto()
     try:
         with open(path + ".sig") as f:
@@ -427,20 +428,14 @@ def verifies_with_texts(path, pems):
 
 
 def verifies(path, key_paths):
-    hashes, serialization, padding, rsa = crypto()
-    try:
-        with open(path + ".sig") as f:
-            signature = base64.b64decode("".join(f.read().split()), validate=True)
-    except (OSError, ValueError):
-        return False
-    data = read_bytes(path)
+    """True when the catalogue's signature verifies with one of the key files."""
+    pems = []
     for key_path in key_paths:
         try:
-            load_key(key_path, private=False).verify(signature, data, padding.PKCS1v15(), hashes.SHA256())
-            return True
-        except Exception:   # InvalidSignature, or a key of another kind
+            pems.append(zelto_keys.public_pem(load_key(key_path, private=False)))
+        except Problem:   # a key of another kind verifies nothing
             continue
-    return False
+    return verifies_with_texts(path, pems)
 
 
 # --- Checking --------------------------------------------------------------------

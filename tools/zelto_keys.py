@@ -97,7 +97,12 @@ def make(out, version, roots, threshold, catalogue_keys, revoke=(), expires=None
         raise Problem("--expires %r: not a UTC time YYYY-MM-DDTHH:MM:SSZ" % expires)
     if when <= utc_now():
         raise Problem("the document would expire at once (%s)" % when.strftime(TIME_FORMAT))
-    revoked = sorted({revoked_id(r) for r in revoke})
+    revoked = {revoked_id(r) for r in revoke}
+    # A revoked key stays revoked: the version before's list carries over.
+    previous = os.path.join(os.path.dirname(out), "%d.xml" % (version - 1))
+    if os.path.exists(previous):
+        revoked |= read(previous)[3]
+    revoked = sorted(revoked)
     active = [p for p in (public_pem(load(k)) for k in catalogue_keys) if key_id(p) not in revoked]
     if not active:
         raise Problem("every --catalogue-key is revoked: no catalogue could be signed")

@@ -124,6 +124,18 @@ KeySet HeldKeySet()
         return builtIn;
     }
     held.document = document;
+    // Every key any held version revoked stays revoked.
+    char ids[8192] = "";
+    DWORD idsSize = sizeof(ids) - 1;
+    if (key.QueryStringValue("Revoked", ids, &idsSize) == ERROR_SUCCESS) {
+        for (const char* at = ids; *at;) {
+            const char* end = at;
+            while (*end && *end != ' ') ++end;
+            const std::string id(at, end);
+            if (CSha256::IsHexDigest(id)) held.revoked.insert(Lower(id));
+            at = *end ? end + 1 : end;
+        }
+    }
     return held;
 }
 
@@ -131,7 +143,11 @@ bool StoreKeySet(const KeySet& set)
 {
     CRegKey key;
     LONG result = key.Create(HKEY_LOCAL_MACHINE, kKeysKey);
-    // One value: a kill leaves the old document or the new one, never half.
+    // The revoked ids first, the document last: a kill in between leaves the
+    // old document with more keys revoked, never a new one with fewer.
+    std::string ids;
+    for (const std::string& id : set.revoked) ids += (ids.empty() ? "" : " ") + id;
+    if (result == ERROR_SUCCESS) result = key.SetStringValue("Revoked", ids.c_str());
     if (result == ERROR_SUCCESS) result = key.SetStringValue("Document", set.document.c_str());
     if (result == ERROR_SUCCESS) ::RegFlushKey(key.get());
     if (result != ERROR_SUCCESS)
@@ -243,9 +259,14 @@ DWORD JudgeKeysDocument(const KeySet& held, const std::string& document, const s
         why = "expired";
         return ERR_KEYS_EXPIRED;
     }
+    // A revoked key stays revoked, whatever a later document lists.
+    next.revoked.insert(held.revoked.begin(), held.revoked.end());
+    if (ActiveCatalogueKeys(next).empty()) {
+        why = "no catalogue key that is not revoked";
+        return ERR_KEYS_UNREADABLE;
+    }
     const auto lines = SignatureLines(signatures);
-    std::set<std::string> revoked = next.revoked;
-    revoked.insert(held.revoked.begin(), held.revoked.end());
+    const std::set<std::string>& revoked = next.revoked;
     const unsigned byHeld = SignersAmong(held.roots, revoked, document, lines);
     if (byHeld < held.threshold) {
         std::snprintf(text, sizeof(text), "signed by %u of the held version's root keys, %u needed", byHeld,

@@ -5,6 +5,7 @@
 //     <ROOT>PEM</ROOT>...               the root keys of this version
 //     <CATALOGUEKEY>PEM</CATALOGUEKEY>...  the keys that may sign catalogues
 //     <REVOKED>key id</REVOKED>...      keys that may no longer sign anything
+//                                       (for good: later versions cannot take it back)
 //   </ZELTOKEYS>
 // Its signature file holds one line per root key that signed it:
 // "<key id> <base64 signature>". Version n+1 counts only when at least the
@@ -60,7 +61,8 @@ bool ReadKeysDocument(const std::string& document, KeySet& set, ULONGLONG& expir
 DWORD JudgeKeysDocument(const KeySet& held, const std::string& document, const std::string& signatures,
                         ULONGLONG now, KeySet& next, std::string& why);
 
-// Where the held document is kept, below HKEY_LOCAL_MACHINE (value "Document").
+// Where the held document is kept, below HKEY_LOCAL_MACHINE (values
+// "Document", and "Revoked": every id a held version revoked).
 constexpr const char* kKeysKey = "Software\\QRV Corporation\\ZeltoSetup\\Keys";
 
 // The root keys and threshold built into the program: defined per program by

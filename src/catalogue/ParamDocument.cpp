@@ -67,6 +67,9 @@ BOOL CUpdateInfoMgr::ParseXMLArgument(const char* document)
         // An https SOURCE keeps the catalogue, and its signature, on TLS;
         // anything else is the plain http of old.
         const char* scheme = _strnicmp(ElementText(source), "https://", 8) == 0 ? "https://" : "http://";
+        // A host name is the same in any case: the catalogue URL spells it in
+        // lower case, as the trust rule compares it.
+        ::CharLowerBuffA(&host[0], static_cast<DWORD>(host.size()));
         m_strSourceURL = scheme + host + kCataloguePath + m_strMode + "/" + m_strMode + ".xml";
     }
     if (pugi::xml_node node = doc.first_element_by_path("/PARAM/FORCEDELETE")) m_bForceDelete = std::atoi(ElementText(node));

@@ -47,6 +47,8 @@ TEST_F(ParamDocumentTest, DefaultsAndNumberRules)
     EXPECT_EQ("", m.GetServiceName());
     EXPECT_EQ("http://down.zelto.com/zelto/zeltosetup/Repository/ZeltoSetup/ZeltoSetup.xml", m.GetSourceURL())
         << "the mode is used as given";
+    EXPECT_TRUE(m.ParseXMLArgument("<PARAM><MODE>zeltosetup</MODE><SOURCE>HTTP://DOWN.ZELTO.COM:80/</SOURCE></PARAM>"));
+    EXPECT_EQ(kCatalogue, m.GetSourceURL()) << "the host in lower case, whatever the page wrote";
 }
 
 TEST_F(ParamDocumentTest, EmptyOrMissingModeStopsBeforeTheOptions)

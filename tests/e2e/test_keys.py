@@ -122,7 +122,7 @@ class Keys(unittest.TestCase):
                       self.log())
 
         # Version 3 signed by one root key of three is refused; B still signs.
-        keys_document(3, ROOT[:1], [KEY_A])
+        keys_document(3, ROOT[:1], [KEY_B])
         self.assert_installs(self.run_roots(), "the held keys stay")
         self.assertIn("[UpdateCatalogueKeys] %s3.xml refused (Error Code = 1024): signed by 1 of the held version's "
                       "root keys, 2 needed; the held keys (version 2) stay" % KEYS_URL, self.log())
