@@ -8,6 +8,7 @@
 #include "install/ItemRollback.h"
 #include "install/Placement.h"
 #include "install/ProgramCopy.h"
+#include "install/RestartOperations.h"
 #include "install/RunningPrograms.h"
 #include "install/Staging.h"
 #include "sys/RegKey.h"
@@ -50,20 +51,20 @@ BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag)
 {
     if (item.m_arrUpdateFile.empty()) return TRUE;
     CItemRollback rollback(UNINSTALL_KEY, item.m_strName);
+    // A rolled back item that leaves nothing for the restart needs none.
+    const int restartBefore = restartFlag;
+    auto rollBack = [&]() {
+        if (!RollBack(rollback)) restartFlag = restartBefore;
+        return FALSE;
+    };
     BOOL ok = TRUE;
     for (auto& file : item.m_arrUpdateFile)
         if (!InstallProcess(*file, item.m_strName, forceDelete, item.m_bSelfUninstaller == 0, restartFlag, &rollback))
             ok = FALSE;
-    if (!ok) {
-        RollBack(rollback);
-        return FALSE;
-    }
+    if (!ok) return rollBack();
     for (auto& file : item.m_arrUpdateFile)
         if (!RegisterServer(*file)) ok = FALSE;
-    if (!ok) {
-        RollBack(rollback);
-        return FALSE;
-    }
+    if (!ok) return rollBack();
     return TRUE;
 }
 
@@ -71,7 +72,10 @@ BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int fo
                     CItemRollback* rollback)
 {
     if (!RunFileAndWait(file)) return FALSE;
-    if (!file.m_szDeleteRegClass.empty()) CUtil::RemoveServerByClassId(file.m_szDeleteRegClass.c_str());
+    if (!file.m_szDeleteRegClass.empty()) {
+        if (rollback) rollback->RemovingClass(file.m_szDeleteRegClass);   // journalled first
+        CUtil::RemoveServerByClassId(file.m_szDeleteRegClass.c_str());
+    }
 
     const std::string& keyText = file.m_szDeleteRegKey;
     size_t slash = keyText.find('\\');
@@ -172,8 +176,9 @@ void RecoverInterruptedItems()
     CItemRollback::RemoveLeftoverCopies();
 }
 
-void RollBack(CItemRollback& rollback)
+bool RollBack(CItemRollback& rollback)
 {
+    bool pending = false;
     // Latest first, so that a file placed twice ends with its oldest copy.
     const auto& changes = rollback.Changes();
     for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
@@ -185,14 +190,16 @@ void RollBack(CItemRollback& rollback)
             break;
         case Placement::Replaced:
             UnregisterServer(file);
-            rollback.PutBackOldFile(file);
+            pending = rollback.PutBackOldFile(file) || pending;
             break;
         case Placement::AtRestart:   // the old file is still in place
-            CancelReplaceAtRestart(change->staged, file.m_szDestFileName.c_str());
+            TakeBackPendingOperations(file.m_szDestFileName);
             break;
         case Placement::Nothing:
             break;
         }
     }
+    rollback.RestoreClasses();
     rollback.RestoreRecord();
+    return pending;
 }

@@ -17,8 +17,9 @@ BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int fo
                     CItemRollback* rollback = nullptr);
 BOOL RegistUninstaller(const CUpdateInfo& file, const std::string& itemName);
 BOOL UninstallFile(const CUpdateInfo& file);
-// Puts the item back as it was before the run (see CItemRollback).
-void RollBack(CItemRollback& rollback);
+// Puts the item back as it was before the run (see CItemRollback); true when
+// something of it waits for the next restart (an old file put back then).
+bool RollBack(CItemRollback& rollback);
 // At start, with the run claimed: every item a killed run left in the journal
 // is rolled back from its copies, as a failed item is, and the copy folders
 // of runs that ended are removed.

@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "catalogue/FileRegistration.h"
 #include "install/Placement.h"
+#include "install/RestartOperations.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 
@@ -141,13 +142,17 @@ CItemRollback::CItemRollback(const char* programKey, const std::string& itemName
     if (m_bProgramKeyExisted && record->Read(HKEY_LOCAL_MACHINE, m_strItemKey)) m_pRecord = std::move(record);
     CUtil::CreateRecursiveDirectory(m_strCopies.c_str());
 
-    // The journal, before the item's first change.
+    // The journal, before the item's first change. "Copies" is written last
+    // and flushed: an entry without it is no entry (a run killed while
+    // writing it changed nothing yet), so that recovery never acts on one
+    // read with defaults for what was not written.
     const std::string journal = JournalPath();
     DeleteKeyTree(HKEY_LOCAL_MACHINE, journal.c_str());
-    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, journal.c_str(), "Copies", m_strCopies.c_str());
     CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, journal.c_str(), "ProgramKeyExisted", m_bProgramKeyExisted ? 1 : 0);
     CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, journal.c_str(), "HadRecord", m_pRecord ? 1 : 0);
     if (m_pRecord) m_pRecord->Write(HKEY_LOCAL_MACHINE, journal + "\\Record");
+    Flush(journal);
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, journal.c_str(), "Copies", m_strCopies.c_str());
     Flush(journal);
 }
 
@@ -165,6 +170,12 @@ std::unique_ptr<CItemRollback> CItemRollback::FromJournal(const char* programKey
         auto record = std::make_unique<RecordCopy>();
         if (record->Read(HKEY_LOCAL_MACHINE, journal + "\\Record")) rollback->m_pRecord = std::move(record);
     }
+    for (int index = 0;; ++index) {
+        const std::string entry = journal + "\\Classes\\" + std::to_string(index);
+        const std::string copy = CUtil::GetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Copy", "");
+        if (copy.empty()) break;
+        rollback->m_classes.push_back({CUtil::GetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Path", ""), copy});
+    }
     // The entry being placed when the run ended: its new bytes beside it go.
     const std::string placing = CUtil::GetProfileString(HKEY_LOCAL_MACHINE, journal.c_str(), "Placing", "");
     if (!placing.empty()) ::DeleteFileA((placing + kPlacingSuffix).c_str());
@@ -178,9 +189,22 @@ std::unique_ptr<CItemRollback> CItemRollback::FromJournal(const char* programKey
         file->m_szClassId = CUtil::GetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "ClassId", "");
         file->m_bRegister = static_cast<int>(CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Register", 0));
         file->m_bSharedDll = static_cast<int>(CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "SharedDll", 0));
-        const auto placement =
-            static_cast<Placement>(CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Placement", 0));
+        const DWORD noted = CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Placement", 0);
+        auto placement = static_cast<Placement>(noted);
         const std::string staged = CUtil::GetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Staged", "");
+        if (noted == kPlacingMaybe) {
+            // The run ended while this file was being placed: whatever it
+            // left for the restart goes; a copy of the old file means the
+            // old file may be gone (it goes back: the same bytes when the
+            // move had not happened); without one, a file that did not exist
+            // before and does now was created.
+            TakeBackPendingOperations(dest);
+            const bool existed = CUtil::GetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Existed", 1) != 0;
+            const std::string copy = rollback->m_strCopies + "\\" + file->m_szName;
+            if (::GetFileAttributesA(copy.c_str()) != INVALID_FILE_ATTRIBUTES) placement = Placement::Replaced;
+            else if (!existed && ::GetFileAttributesA(dest.c_str()) != INVALID_FILE_ATTRIBUTES) placement = Placement::Created;
+            else placement = Placement::Nothing;
+        }
         rollback->m_changes.push_back({file.get(), placement, staged});
         rollback->m_journalled.push_back(std::move(file));
     }
@@ -189,15 +213,18 @@ std::unique_ptr<CItemRollback> CItemRollback::FromJournal(const char* programKey
 
 CItemRollback::~CItemRollback()
 {
+    // Installed or rolled back: the entry goes first, then the copies (a
+    // kill in between leaves copies for the next run's sweep, never an
+    // entry whose copies are gone).
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, JournalPath().c_str());
     for (const Change& change : m_changes) {
         if (change.placement != Placement::Replaced) continue;
         const std::string old = KeepOldAs(*change.file);
         ::SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileA(old.c_str());
     }
+    for (const RemovedClass& removed : m_classes) ::DeleteFileA(removed.copy.c_str());
     ::RemoveDirectoryA(m_strCopies.c_str());
-    // Installed or rolled back: nothing is left for a later run to finish.
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, JournalPath().c_str());
 }
 
 void CItemRollback::RemoveLeftoverCopies()
@@ -213,8 +240,12 @@ void CItemRollback::RemoveLeftoverCopies()
         const std::string folder = staging + "\\" + found.cFileName;
         // A link planted there is never followed into.
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-            lstrcmpiA(folder.c_str(), mine.c_str()) != 0)
-            folders.push_back(folder);
+            lstrcmpiA(folder.c_str(), mine.c_str()) != 0) {
+            // A copy that puts an old file back at the restart stays until
+            // the restart has used it.
+            if (PendingSourceIn(folder)) WriteLog(1, "[RemoveLeftoverCopies] %s: kept for the restart", folder.c_str());
+            else folders.push_back(folder);
+        }
     } while (::FindNextFileA(find.get(), &found));
     find.reset();
     for (const std::string& folder : folders) {
@@ -232,26 +263,40 @@ void CItemRollback::Placing(const CUpdateInfo& file)
 {
     const std::string journal = JournalPath();
     CUtil::SetProfileString(HKEY_LOCAL_MACHINE, journal.c_str(), "Placing", file.m_szDestFileName.c_str());
+    // The file's entry before it moves, as placed "maybe": a run killed
+    // between the move and its note leaves it journalled all the same.
+    const bool existed = ::GetFileAttributesA(file.m_szDestFileName.c_str()) != INVALID_FILE_ATTRIBUTES;
+    WriteEntry(file, kPlacingMaybe, std::string(), existed);
     Flush(journal);
 }
 
 void CItemRollback::Note(const CUpdateInfo& file, Placement placement, const std::string& staged)
 {
-    if (placement == Placement::Nothing) return;
+    if (placement == Placement::Nothing) {
+        // Not moved after all: the entry written before the move goes.
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, (JournalPath() + "\\Files\\" + std::to_string(m_changes.size())).c_str());
+        return;
+    }
+    WriteEntry(file, static_cast<DWORD>(placement), staged, true);
     m_changes.push_back({&file, placement, staged});
-    const std::string entry = JournalPath() + "\\Files\\" + std::to_string(m_changes.size() - 1);
+    Flush(JournalPath());
+}
+
+void CItemRollback::WriteEntry(const CUpdateInfo& file, DWORD placement, const std::string& staged, bool existed)
+{
+    const std::string entry = JournalPath() + "\\Files\\" + std::to_string(m_changes.size());
     // Dest last: an entry is read only when it has one.
+    CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Existed", existed ? 1 : 0);
     CUtil::SetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Name", file.m_szName.c_str());
     CUtil::SetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "ClassId", file.m_szClassId.c_str());
     CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Register", static_cast<DWORD>(file.m_bRegister));
     CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "SharedDll", static_cast<DWORD>(file.m_bSharedDll));
-    CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Placement", static_cast<DWORD>(placement));
+    CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Placement", placement);
     CUtil::SetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Staged", staged.c_str());
     CUtil::SetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Dest", file.m_szDestFileName.c_str());
-    Flush(JournalPath());
 }
 
-void CItemRollback::PutBackOldFile(const CUpdateInfo& file)
+bool CItemRollback::PutBackOldFile(const CUpdateInfo& file)
 {
     const char* dest = file.m_szDestFileName.c_str();
     const std::string old = KeepOldAs(file);
@@ -261,13 +306,49 @@ void CItemRollback::PutBackOldFile(const CUpdateInfo& file)
                  ::GetLastError());
         // The copy must outlive the run for the replacement at the next start.
         const std::string kept = old + ".restart";
-        if (::MoveFileExA(old.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING)) ReplaceAtRestart(kept, dest);
-        return;
+        if (!::MoveFileExA(old.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+        ReplaceAtRestart(kept, dest);
+        return true;
     }
     WriteLog(2, "[RollBack] %s put back", dest);
-    if (!file.m_bRegister) return;
+    if (!file.m_bRegister) return false;
     if (CUtil::RegisterServer(dest)) RegisterPermissionKeys(file);
     else WriteLog(1, "[RollBack] RegisterServer(%s) Failed", dest);
+    return false;
+}
+
+void CItemRollback::RemovingClass(const std::string& classId)
+{
+    char path[MAX_PATH] = {};
+    if (!CUtil::GetInprocServerPath(classId.c_str(), path, sizeof(path)) ||
+        ::GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+        return;
+    const std::string copy = m_strCopies + "\\class-" + std::to_string(m_classes.size());
+    if (!::CopyFileA(path, copy.c_str(), FALSE)) {
+        WriteLog(1, "[RollBack] CopyFile(%s -> %s) Failed, Error Code = %d", path, copy.c_str(), ::GetLastError());
+        return;
+    }
+    const std::string entry = JournalPath() + "\\Classes\\" + std::to_string(m_classes.size());
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Path", path);
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Copy", copy.c_str());   // last: the entry counts
+    Flush(JournalPath());
+    m_classes.push_back({path, copy});
+}
+
+void CItemRollback::RestoreClasses()
+{
+    for (auto removed = m_classes.rbegin(); removed != m_classes.rend(); ++removed) {
+        if (::GetFileAttributesA(removed->path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            !::CopyFileA(removed->copy.c_str(), removed->path.c_str(), TRUE)) {
+            WriteLog(1, "[RollBack] CopyFile(%s -> %s) Failed, Error Code = %d", removed->copy.c_str(),
+                     removed->path.c_str(), ::GetLastError());
+            continue;
+        }
+        if (!CUtil::RegisterServer(removed->path.c_str()))
+            WriteLog(1, "[RollBack] RegisterServer(%s) Failed", removed->path.c_str());
+        else
+            WriteLog(2, "[RollBack] %s put back for its class", removed->path.c_str());
+    }
 }
 
 void CItemRollback::RestoreRecord()

@@ -37,8 +37,10 @@ public:
 
     // Where MoveInstallFiles keeps the old file of this entry.
     std::string KeepOldAs(const CUpdateInfo& file) const;
-    // The entry is about to be placed (a killed run leaves at most its
-    // "<destination>.zelto-new" behind, which the roll back removes).
+    // The entry is about to be placed: journalled as placed "maybe" before
+    // it moves (a killed run leaves at most its "<destination>.zelto-new"
+    // behind, which the roll back removes, and a file whose note was not
+    // written yet, which recovery judges by the copy of the old file).
     void Placing(const CUpdateInfo& file);
     // What the placement of this entry did (staged: its staged path).
     void Note(const CUpdateInfo& file, Placement placement, const std::string& staged);
@@ -52,11 +54,17 @@ public:
 
     // Puts a replaced file's old version back byte for byte with its time
     // stamp (at the next start when the destination is held) and registers
-    // it again when the entry registers its file.
-    void PutBackOldFile(const CUpdateInfo& file);
+    // it again when the entry registers its file; true when it waits for the
+    // restart (the copy kept until then).
+    bool PutBackOldFile(const CUpdateInfo& file);
     // The item's record as it was; when the item brought the program's
     // entry, the entry goes.
     void RestoreRecord();
+    // A DELETEREGCLASS is about to unregister and delete the file serving
+    // classId: a copy of it is kept and journalled first.
+    void RemovingClass(const std::string& classId);
+    // The files DELETEREGCLASS removed, back in place and registered.
+    void RestoreClasses();
 
     // The folder of the run's own for the copies of replaced files.
     static std::string BackupFolder();
@@ -68,6 +76,10 @@ public:
 private:
     CItemRollback() = default;
     std::string JournalPath() const;
+    // The journal's entry of the next change ("Dest" written last).
+    void WriteEntry(const CUpdateInfo& file, DWORD placement, const std::string& staged, bool existed);
+    // A placement journalled before the move, not noted after it yet.
+    static constexpr DWORD kPlacingMaybe = 99;
 
     std::string m_strProgramKey;
     std::string m_strItemKey;
@@ -75,6 +87,11 @@ private:
     std::string m_strCopies;                               // where the old files' copies are
     std::vector<std::unique_ptr<CUpdateInfo>> m_journalled;   // the entries of a killed run's journal
     std::vector<Change> m_changes;
+    struct RemovedClass {
+        std::string path;   // the file that served the class
+        std::string copy;   // its copy in the copies folder
+    };
+    std::vector<RemovedClass> m_classes;
     bool m_bProgramKeyExisted = false;
     std::unique_ptr<RecordCopy> m_pRecord;   // null: the item had no record
 };

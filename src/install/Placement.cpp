@@ -5,6 +5,7 @@
 #include "base/Log.h"
 #include "base/RunMode.h"
 #include "install/ProcessOperations.h"
+#include "install/RestartOperations.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 
@@ -90,6 +91,21 @@ Step ReplaceNow(const std::string& staged, const char* dest, const std::string& 
     return Step::Done;
 }
 
+// The replacement at the restart, from a copy of the new bytes beside the
+// destination: the staging folder is emptied by later runs, a file beside
+// the destination is not.
+void ScheduleAtRestart(const std::string& staged, const char* dest)
+{
+    const std::string waiting = std::string(dest) + kRestartSuffix;
+    if (IsNtFamily() && WriteBeside(staged, waiting)) {
+        ::DeleteFileA(staged.c_str());
+        ReplaceAtRestart(waiting, dest);
+        return;
+    }
+    ::DeleteFileA(waiting.c_str());
+    ReplaceAtRestart(staged, dest);
+}
+
 }  // namespace
 
 BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int forceDelete, int& restartFlag,
@@ -114,6 +130,9 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
             return FALSE;
         }
     }
+    // Whatever an earlier run left pending for the restart on this path is
+    // taken back: this decision is the last one.
+    if (IsNtFamily()) TakeBackPendingOperations(dest);
     const std::string backup = keepOldAs.empty() ? staged + ".old" : keepOldAs;
     // The copy of the old file stays only where the caller asked for it and
     // only when the file was really replaced.
@@ -150,21 +169,21 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
     WriteLog(2, "[MoveInstallFiles] DeleteFile(%s) Failed, ERROR_ACCESS_DENIED || ERROR_SHARING_VIOLATION", dest);
     if (file.m_bReboot == 1) {
         restartFlag = 1;
-        ReplaceAtRestart(staged, dest);
+        ScheduleAtRestart(staged, dest);
         return finish(Placement::AtRestart);
     }
     if (forceDelete != 1) {
         // The new file takes effect whenever the system next starts; a quiet
         // run says so in its exit code (3010), for the administrator.
         if (IsQuietRun()) restartFlag = 1;
-        ReplaceAtRestart(staged, dest);
+        ScheduleAtRestart(staged, dest);
         return finish(Placement::AtRestart);
     }
     // The user may close the programs that hold the file.
     if (WaitUntilFileReleased(dest, 1, nullptr) != 1) return finish(Placement::Nothing);   // the old file stays
     BYTE agreement = 0;
     if (!CloseProcessesUsingModulePath(dest, 1, nullptr, &agreement, 0)) {
-        ReplaceAtRestart(staged, dest);
+        ScheduleAtRestart(staged, dest);
         return finish(Placement::AtRestart);
     }
     for (int attempt = 0; attempt < 10; ++attempt) {
@@ -173,7 +192,7 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
         if (step == Step::CopyFailed) return failed();
         ::Sleep(100);
     }
-    ReplaceAtRestart(staged, dest);
+    ScheduleAtRestart(staged, dest);
     return finish(Placement::AtRestart);
 }
 
@@ -192,53 +211,14 @@ void ReplaceAtRestart(const std::string& staged, const char* destination)
 void CancelReplaceAtRestart(const std::string& staged, const char* destination)
 {
     if (!IsNtFamily() || !destination) return;
-    // The pending operations are pairs of texts (source, target; an empty
-    // target deletes the source) in "\\??\\" form, kept by the session manager.
-    const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-    const char kPending[] = "PendingFileRenameOperations";
-    CRegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, kSessionManager, KEY_READ | KEY_WRITE) != ERROR_SUCCESS) return;
-    DWORD type = 0, size = 0;
-    if (::RegQueryValueExA(key.get(), kPending, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ)
-        return;
-    std::vector<char> data(size + 2, '\0');
-    if (::RegQueryValueExA(key.get(), kPending, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
-        ERROR_SUCCESS)
-        return;
-    // Every text counts, empty ones (a deletion's target) too; a leftover
-    // odd one is the list's terminator.
-    std::vector<std::string> texts;
-    for (size_t at = 0; at < size;) {
-        texts.emplace_back(data.data() + at);
-        at += texts.back().size() + 1;
-    }
-    auto same = [](const std::string& text, const std::string& path) {
-        std::string bare = text;
-        if (!bare.empty() && bare[0] == '!') bare.erase(0, 1);
-        if (bare.compare(0, 4, "\\??\\") == 0) bare.erase(0, 4);
-        return !path.empty() && lstrcmpiA(bare.c_str(), path.c_str()) == 0;
+    const std::string dest = destination;
+    auto same = [](const std::string& a, const std::string& b) {
+        return !a.empty() && !b.empty() && lstrcmpiA(a.c_str(), b.c_str()) == 0;
     };
-    std::string kept;
-    bool changed = false;
-    for (size_t i = 0; i + 1 < texts.size(); i += 2) {
-        const std::string& source = texts[i];
-        const std::string& target = texts[i + 1];
-        bool ours = (same(source, destination) && target.empty()) || (same(source, staged) && same(target, destination));
-        if (ours) {
-            changed = true;
-            continue;
-        }
-        kept += source + '\0' + target + '\0';
-    }
-    if (!changed) return;
-    if (kept.empty()) {
-        key.DeleteValue(kPending);
-    } else {
-        kept += '\0';
-        ::RegSetValueExA(key.get(), kPending, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
-                         static_cast<DWORD>(kept.size()));
-    }
-    WriteLog(2, "[CancelReplaceAtRestart] %s", destination);
+    if (DropPendingOperations([&](const PendingOperation& op) {
+            return (same(op.source, dest) && op.target.empty()) || (same(op.source, staged) && same(op.target, dest));
+        }))
+        WriteLog(2, "[CancelReplaceAtRestart] %s", destination);
 }
 
 BOOL RemoveAtRestart(const char* path, const char* replacement)

@@ -3,6 +3,7 @@
 #include "base/Handles.h"
 #include "base/LastError.h"
 #include "base/Log.h"
+#include "install/RestartOperations.h"
 #include "net/HttpUtil.h"
 #include "sys/Sha256.h"
 #include "sys/Util.h"
@@ -107,8 +108,14 @@ void RemoveArchiveStaging(const CUpdateInfo& file)
 {
     if (!IsArchiveDownload(file)) return;
     const std::string folder = ArchiveFolder(file), archive = StagedPath(file);
-    if (::GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) CUtil::RemoveFolderTree(folder);
     ::DeleteFileA(archive.c_str());
+    // A file of the folder waits to move into place at the restart: the
+    // folder stays until then (the next unpacking of the archive empties it).
+    if (PendingSourceIn(folder)) {
+        WriteLog(2, "[RemoveArchiveStaging] %s: kept for the restart", folder.c_str());
+        return;
+    }
+    if (::GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) CUtil::RemoveFolderTree(folder);
 }
 
 ULONGLONG DownloadBound(const CUpdateInfo& file)

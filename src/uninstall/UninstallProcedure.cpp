@@ -5,6 +5,7 @@
 #include "install/Placement.h"
 #include "install/ProcessOperations.h"
 #include "install/ProgramCopy.h"
+#include "install/RestartOperations.h"
 #include "sys/RegKey.h"
 #include "sys/UserSettings.h"
 #include "sys/Util.h"
@@ -120,6 +121,9 @@ BOOL UnregisterFiles(const UninstallFileList& files, RemoveControlByNameFn remov
 BOOL UninstallFiles(UninstallFileList& files, bool* atRestart)
 {
     for (auto& file : files) {
+        // A replacement an install left for the restart would bring the
+        // file back: the removal is the last decision.
+        if (file) TakeBackPendingOperations(file->FilePath);
         if (file && Present(*file)) {
             bool done = false;
             for (int attempt = 0; attempt < 5 && !done; ++attempt) {

@@ -157,6 +157,29 @@ TEST_F(ItemInstallationTest, AFailedFileRollsTheItemBack)
         << "unregistered before it was deleted: " << server;
 }
 
+// DELETEREGCLASS unregisters and deletes an older copy elsewhere before the
+// item places its files; an item that then fails puts that copy back and
+// registers it again, as a killed run's recovery does from the journal.
+TEST_F(ItemInstallationTest, AFailedItemPutsBackWhatDeleteRegClassRemoved)
+{
+    const std::string old = m_dir + "\\ZeltoOld.dll";
+    ::CopyFileA(testutil::Component("v1004\\ZeltoTestCtl2.dll").c_str(), old.c_str(), FALSE);
+    ASSERT_TRUE(CUtil::RegisterServer(old.c_str()));
+    const std::string classB = std::string(TEST_CLSID_B).substr(1, 36);
+    CUpdateSet item;
+    item.m_strName = "Classes";
+    Stage(item, "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A, 1).m_szDeleteRegClass = classB;
+    Stage(item, "bad", "ZeltoBad.dll", TEST_CLSID_A, 0, "ZeltoBadReg.dll").m_szClassId.clear();   // fails to register
+    int restart = 0;
+    EXPECT_FALSE(InstallItem(item, 1, restart));
+    char server[MAX_PATH] = "";
+    ASSERT_TRUE(CUtil::GetInprocServerPath(classB.c_str(), server, sizeof(server))) << "the class is served again";
+    EXPECT_EQ(0, lstrcmpiA(old.c_str(), server)) << server;
+    EXPECT_EQ(testutil::ReadWholeFile(testutil::Component("v1004\\ZeltoTestCtl2.dll")), testutil::ReadWholeFile(old));
+    CUtil::UnregisterServer(old.c_str());
+    ::DeleteFileA(old.c_str());
+}
+
 TEST_F(ItemInstallationTest, AFailedUpdatePutsTheItemBackAsItWas)
 {
     const std::string first = m_dir + "\\ZeltoTestCtl.dll", second = m_dir + "\\ZeltoTestCtl2.dll";

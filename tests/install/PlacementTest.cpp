@@ -106,14 +106,25 @@ TEST_F(PlacementTest, InUseWithRebootIsReplacedAtRestart)
     EXPECT_EQ(Placement::AtRestart, placement);
     EXPECT_EQ(1, restart);
     // As the system reads them at boot: first the old file's deletion, then
-    // the staged file's move onto it.
-    const std::string dest = "\\??\\" + m_file.m_szDestFileName, staged = "\\??\\" + m_staged;
-    EXPECT_EQ(other + dest + "||" + staged + "|" + dest + "||", PendingOperations());
-    EXPECT_TRUE(testutil::FileExists(m_staged)) << "the staged file waits for the restart";
+    // the new bytes' move onto it, from beside the destination (later runs
+    // empty the staging folder).
+    const std::string waiting = m_file.m_szDestFileName + ".zelto-restart";
+    const std::string dest = "\\??\\" + m_file.m_szDestFileName;
+    EXPECT_EQ(other + dest + "||" + "\\??\\" + waiting + "|" + dest + "||", PendingOperations());
+    EXPECT_EQ(testutil::ReadWholeFile(testutil::Component("v1005\\ZeltoTestCtl.dll")), testutil::ReadWholeFile(waiting))
+        << "the new bytes wait beside the destination";
+    EXPECT_FALSE(testutil::FileExists(m_staged)) << "nothing of it left in the staging folder";
 
-    CancelReplaceAtRestart(m_staged, m_file.m_szDestFileName.c_str());
-    EXPECT_EQ(other + "|", PendingOperations()) << "only this file's operations are taken back";
+    // A later run places the file at once: the restart's operations on it
+    // are taken back, so the restart cannot delete what it placed.
     Release(holder);
+    ::CopyFileA(testutil::Component("v1005\\ZeltoTestCtl.dll").c_str(), m_staged.c_str(), FALSE);
+    m_file.m_bReboot = 0;
+    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 1, restart, std::string(), &placement));
+    EXPECT_EQ(Placement::Replaced, placement);
+    EXPECT_EQ(other + "|", PendingOperations()) << "only this file's operations are taken back";
+    EXPECT_FALSE(testutil::FileExists(waiting)) << "the waiting copy goes with them";
+    EXPECT_EQ(5u, DestLow());
 }
 
 TEST_F(PlacementTest, InUseWithForceBeforeBrowser8ClosesTheHolderAfterConsent)
