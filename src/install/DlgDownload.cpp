@@ -359,25 +359,6 @@ BOOL CDlgDownload::InstallDownloadedFiles()
     return all;
 }
 
-void CDlgDownload::RemoveUnpackedArchives(const UpdateItems& items, const std::vector<const CUpdateSet*>& failed)
-{
-    // An archive stays staged while an item that needs it has not installed
-    // (the next run unpacks it again without a request); the others go.
-    std::vector<std::string> kept;
-    for (const CUpdateSet* item : failed)
-        for (const auto& file : item->m_arrUpdateFile)
-            if (IsArchiveDownload(*file)) kept.push_back(StagedPath(*file));
-    for (const auto& item : items) {
-        for (const auto& file : item->m_arrUpdateFile) {
-            if (!IsArchiveDownload(*file)) continue;
-            const std::string staged = StagedPath(*file);
-            bool keep = false;
-            for (const std::string& path : kept) keep = keep || lstrcmpiA(path.c_str(), staged.c_str()) == 0;
-            if (!keep) RemoveArchiveStaging(*file);
-        }
-    }
-}
-
 void CDlgDownload::OnSetupComplete()
 {
     WriteLog(2, "CDlgDownload::OnSetupComplete");

@@ -5,7 +5,6 @@
 
 #include "base/Handles.h"
 #include "base/LastError.h"
-#include "install/DownloadWorker.h"
 #include "sys/Dialog.h"
 #include "ui/KWB_UI_Drawer.h"
 #include "ui/SkinButton.h"
@@ -30,7 +29,6 @@ public:
     BOOL DownloadInstallFiles();
     // The installation phase, on the user-interface thread.
     BOOL InstallDownloadedFiles();
-    static void RemoveUnpackedArchives(const UpdateItems& items, const std::vector<const CUpdateSet*>& failed);
 
     // From the start of the downloads until the run's end is decided.
     bool IsRunning() const { return m_bRunning; }

@@ -178,6 +178,26 @@ BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWn
     return TRUE;
 }
 
+void RemoveUnpackedArchives(const std::vector<std::unique_ptr<CUpdateSet>>& items,
+                            const std::vector<const CUpdateSet*>& failed)
+{
+    // An archive stays staged while an item that needs it has not installed
+    // (the next run unpacks it again without a request); the others go.
+    std::vector<std::string> kept;
+    for (const CUpdateSet* item : failed)
+        for (const auto& file : item->m_arrUpdateFile)
+            if (IsArchiveDownload(*file)) kept.push_back(StagedPath(*file));
+    for (const auto& item : items) {
+        for (const auto& file : item->m_arrUpdateFile) {
+            if (!IsArchiveDownload(*file)) continue;
+            const std::string staged = StagedPath(*file);
+            bool keep = false;
+            for (const std::string& path : kept) keep = keep || lstrcmpiA(path.c_str(), staged.c_str()) == 0;
+            if (!keep) RemoveArchiveStaging(*file);
+        }
+    }
+}
+
 namespace {
 
 // An entry name flagged as UTF-8 in code page 949, the file system's text;

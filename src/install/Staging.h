@@ -6,7 +6,9 @@
 
 #include <wininet.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 // Messages between the download worker and the install progress dialog
 // (UM_DOWNLOAD_PROGRESS is the HTTP client's).
@@ -33,6 +35,10 @@ std::string UnpackedPath(const CUpdateInfo& file);
 // Removes the folder and the archive an archive download left (after its
 // files were placed); nothing for a plain download.
 void RemoveArchiveStaging(const CUpdateInfo& file);
+// After the installation: the archives of the run's items, but those an
+// item that failed needs again (its next run unpacks them without a request).
+void RemoveUnpackedArchives(const std::vector<std::unique_ptr<CUpdateSet>>& items,
+                            const std::vector<const CUpdateSet*>& failed);
 
 // True when the file is unpacked from a ZIP download (SOURCE ends in ".zip",
 // NAME has another extension).

@@ -68,8 +68,20 @@ TEST(RecordOrder, AKilledWriterLeavesWholeRecords)
         std::string line = command;
         // Detached: a console host of its own can outlive a writer killed as
         // it starts, and would hold the test runner's output open.
-        ASSERT_TRUE(::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
-                                     &startup, &process));
+        // Starting a process can fail for a moment on a loaded machine (seen
+        // once in a whole run): a few tries before the test gives up.
+        BOOL started = FALSE;
+        DWORD startError = 0;
+        for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+            line = command;
+            started = ::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                                       &startup, &process);
+            if (!started) {
+                startError = ::GetLastError();
+                ::Sleep(1000);
+            }
+        }
+        ASSERT_TRUE(started) << "kill " << kill << ": the writer could not be started, Error Code = " << startError;
         zelto::ScopedKernelHandle child(process.hProcess), thread(process.hThread);
         const bool writing = ::WaitForSingleObject(ready.get(), 20000) == WAIT_OBJECT_0;
         if (writing) ::Sleep(random() % 40);   // somewhere in a later round of writes
