@@ -11,6 +11,8 @@
 #include "base/Strings.h"
 #include "catalogue/UpdateInfoMgr.h"
 #include "install/ItemInstallation.h"
+#include "install/ProgramCopy.h"
+#include "install/Staging.h"
 #include "sys/UserSettings.h"
 #include "ui/InstallNotificationDlg.h"
 #include "ui/MsgDialog.h"
@@ -195,6 +197,9 @@ void CMainFrame::RemoveEverythingQuietly()
     std::vector<std::string> items;
     if (!ListRecordedItems(items)) {
         WriteLog(1, "[RemoveEverythingQuietly] nothing is recorded: nothing to remove");
+        // What a removal killed after its entry went left behind goes now.
+        RemoveProgramCopy();
+        EmptyStagingFolder();
         SetRunExitCode(EXIT_RUN_DONE);
         return;
     }

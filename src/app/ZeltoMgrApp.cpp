@@ -3,6 +3,7 @@
 #include "base/RunOutcome.h"
 #include "base/SystemLibrary.h"
 #include "catalogue/UpdateInfoMgr.h"
+#include "install/Staging.h"
 
 #include <commctrl.h>
 
@@ -46,7 +47,8 @@ int CZeltoMgrApp::Run()
 
 int CZeltoMgrApp::ExitInstance()
 {
-    m_pMainWnd.reset();
+    m_pMainWnd.reset();   // the run's lock goes with the frame
+    RemoveEmptiedStagingFolder();
     CUpdateInfoMgr::DeleteInstance();
     m_hRichEd20.reset();
     m_hRichEd32.reset();

@@ -171,8 +171,9 @@ void RecoverInterruptedItems()
         WriteLog(1, "[RecoverInterruptedItems] %s: a run ended while it was installing it; rolled back", item.c_str());
         std::unique_ptr<CItemRollback> rollback = CItemRollback::FromJournal(UNINSTALL_KEY, item);
         if (rollback) RollBack(*rollback);   // its end removes the copies and the journal entry
-        else DeleteKeyTree(HKEY_LOCAL_MACHINE, (std::string(kJournalKey) + "\\" + item).c_str());
+        else CItemRollback::ForgetEntry(std::string(kJournalKey) + "\\" + item);
     }
+    CItemRollback::RemoveEmptyJournal();
     CItemRollback::RemoveLeftoverCopies();
 }
 

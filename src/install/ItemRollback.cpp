@@ -215,8 +215,12 @@ CItemRollback::~CItemRollback()
 {
     // Installed or rolled back: the entry goes first, then the copies (a
     // kill in between leaves copies for the next run's sweep, never an
-    // entry whose copies are gone).
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, JournalPath().c_str());
+    // entry whose copies are gone). The value that makes the entry count
+    // goes before the rest of it: a run killed while the entry's keys are
+    // deleted one by one leaves no entry, never one whose record or files
+    // are cut short.
+    ForgetEntry(JournalPath());
+    RemoveEmptyJournal();
     for (const Change& change : m_changes) {
         if (change.placement != Placement::Replaced) continue;
         const std::string old = KeepOldAs(*change.file);
@@ -225,6 +229,22 @@ CItemRollback::~CItemRollback()
     }
     for (const RemovedClass& removed : m_classes) ::DeleteFileA(removed.copy.c_str());
     ::RemoveDirectoryA(m_strCopies.c_str());
+}
+
+void CItemRollback::ForgetEntry(const std::string& entry)
+{
+    CRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, entry.c_str(), ZELTO_KEY_WRITE) == ERROR_SUCCESS) {
+        key.DeleteValue("Copies");
+        ::RegFlushKey(key.get());
+    }
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, entry.c_str());
+}
+
+void CItemRollback::RemoveEmptyJournal()
+{
+    // Fails while another item's entry is in it: the journal goes with the last.
+    ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, kJournalKey);
 }
 
 void CItemRollback::RemoveLeftoverCopies()
@@ -277,7 +297,13 @@ void CItemRollback::Note(const CUpdateInfo& file, Placement placement, const std
         DeleteKeyTree(HKEY_LOCAL_MACHINE, (JournalPath() + "\\Files\\" + std::to_string(m_changes.size())).c_str());
         return;
     }
-    WriteEntry(file, static_cast<DWORD>(placement), staged, true);
+    // The entry written before the move stays as it is but for its
+    // placement, written last and alone: a run killed while the note is
+    // written leaves the entry "maybe" placed, judged at recovery, never one
+    // whose values belong half to the note.
+    const std::string entry = JournalPath() + "\\Files\\" + std::to_string(m_changes.size());
+    CUtil::SetProfileString(HKEY_LOCAL_MACHINE, entry.c_str(), "Staged", staged.c_str());
+    CUtil::SetProfileInteger(HKEY_LOCAL_MACHINE, entry.c_str(), "Placement", static_cast<DWORD>(placement));
     m_changes.push_back({&file, placement, staged});
     Flush(JournalPath());
 }

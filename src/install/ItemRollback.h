@@ -68,6 +68,11 @@ public:
 
     // The folder of the run's own for the copies of replaced files.
     static std::string BackupFolder();
+    // Deletes a journal entry (entry: its key below HKEY_LOCAL_MACHINE),
+    // the value that makes it count first.
+    static void ForgetEntry(const std::string& entry);
+    // Removes the journal's key when no entry is left in it.
+    static void RemoveEmptyJournal();
     // Removes the copy folders that runs no longer running left behind.
     static void RemoveLeftoverCopies();
 

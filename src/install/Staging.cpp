@@ -276,3 +276,27 @@ void StampFileTime(const CUpdateInfo& file, const std::string& destination)
         WriteLog(1, "[DownloadInstallFiles] SetFileTime Failed (%s), Error Code = %d", destination.c_str(),
                  ::GetLastError());
 }
+
+namespace {
+bool g_stagingEmptied = false;
+}
+
+void EmptyStagingFolder()
+{
+    const std::string staging = CUtil::GetStagingFolder();
+    if (staging.empty() || ::GetFileAttributesA(staging.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    if (PendingSourceIn(staging)) {
+        WriteLog(1, "[EmptyStagingFolder] %s: kept for the restart", staging.c_str());
+        return;
+    }
+    CUtil::RemoveFolderTree(staging);   // all but the lock, which this run holds
+    g_stagingEmptied = true;
+}
+
+void RemoveEmptiedStagingFolder()
+{
+    if (!g_stagingEmptied) return;
+    // Fails when another run has begun in it since (its lock is there).
+    const std::string staging = CUtil::GetStagingFolder();
+    if (::RemoveDirectoryA(staging.c_str())) WriteLog(2, "[RemoveEmptiedStagingFolder] %s removed", staging.c_str());
+}

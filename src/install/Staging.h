@@ -39,6 +39,13 @@ void RemoveArchiveStaging(const CUpdateInfo& file);
 // item that failed needs again (its next run unpacks them without a request).
 void RemoveUnpackedArchives(const std::vector<std::unique_ptr<CUpdateSet>>& items,
                             const std::vector<const CUpdateSet*>& failed);
+// After a removal of every item: what the staging folder holds goes (the run's
+// own lock stays until the run ends), but not while an operation pending for
+// the restart reads from it.
+void EmptyStagingFolder();
+// At the run's end, once its lock is gone: the staging folder, when this run
+// emptied it and nothing came into it since.
+void RemoveEmptiedStagingFolder();
 
 // True when the file is unpacked from a ZIP download (SOURCE ends in ".zip",
 // NAME has another extension).

@@ -6,6 +6,7 @@
 #include "install/ProcessOperations.h"
 #include "install/ProgramCopy.h"
 #include "install/RestartOperations.h"
+#include "install/Staging.h"
 #include "sys/RegKey.h"
 #include "sys/UserSettings.h"
 #include "sys/Util.h"
@@ -247,6 +248,8 @@ DWORD RunUninstall(UninstallRequest& request)
         WriteLog(2, "Success Uninstall (%s)", item.c_str());
     }
     if (request.allSelected) RemoveCompanion(request.removeControl, stopped);
+    // Nothing of the program is left but what the restart still needs.
+    if (request.allSelected && !stopped) EmptyStagingFolder();
     // An item that could not be removed is not reported as a finished removal.
     return stopped ? 0 : 1;
 }

@@ -72,6 +72,9 @@ class Quiet(z.SampleScenario):
         self.assertEqual(0, run.exit_code, run.lines)
         self.assertFalse(f.installed("ZeltoTestCtl.dll") or f.installed("ZeltoTestCtl2.dll"))
         self.assertIsNone(z.reg_value(z.UNINSTALL_KEY, "DisplayName"), "the uninstall entry goes with the last item")
+        self.assertFalse(os.path.exists(f.STAGING), "the staging folder goes with the last item")
+        self.assertNotIn(b"Journal", z.reg("query", r"HKLM\Software\QRV Corporation\ZeltoSetup").stdout,
+                         "no journal key is left")
         log = read_run_log()
         self.assertNotIn("no question asked", log)
         self.assertIn("[RemoveEverythingQuietly] removing 2 item(s)", log)

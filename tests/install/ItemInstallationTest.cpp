@@ -23,6 +23,8 @@ protected:
         ::CoInitialize(nullptr);
         CUtil::InitSystemFolders();
         m_dir = std::string(CUtil::Folders().szProgramFiles) + "\\Zelto Item Test";
+        // Files are staged as a run stages them (a removal of every item takes the folder away).
+        ASSERT_TRUE(CUtil::PrepareStagingFolder());
         CUtil::CreateRecursiveDirectory(m_dir.c_str());
         testutil::RemoveUninstallEntry();
     }

@@ -40,6 +40,8 @@ protected:
         CUtil::InitSystemFolders();
         g_removed.clear();
         m_dir = std::string(CUtil::Folders().szProgramFiles) + "\\Zelto Uninstall Test";
+        // Files are staged as a run stages them (a removal of every item takes the folder away).
+        ASSERT_TRUE(CUtil::PrepareStagingFolder());
         CUtil::CreateRecursiveDirectory(m_dir.c_str());
         testutil::RemoveUninstallEntry();
     }
