@@ -11,7 +11,7 @@ JOBS      ?= $(shell nproc)
 # catalogues (their older scenarios need it) beside the sample-key program.
 ALLOW_UNSIGNED ?= OFF
 
-.PHONY: all bootstrap configure build test demo bench fuzz clean distclean test-here demo-here bench-here fuzz-here
+.PHONY: all bootstrap configure build test demo bench fuzz crash-test clean distclean test-here demo-here bench-here fuzz-here crash-test-here
 
 all: build
 
@@ -23,7 +23,7 @@ bootstrap:
 configure: bootstrap
 	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN) -DZELTO_ALLOW_UNSIGNED=$(ALLOW_UNSIGNED) $(CMAKE_ARGS)
 
-test-here demo-here bench-here fuzz-here: ALLOW_UNSIGNED = ON
+test-here demo-here bench-here fuzz-here crash-test-here: ALLOW_UNSIGNED = ON
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -47,6 +47,16 @@ fuzz: bootstrap
 
 fuzz-here: build
 	bash tools/fuzz.sh
+
+# The crash test's every scenario (a first install, an update, a failing
+# update, a removal, and the recovery of a killed update), each killed at
+# every durable step; `make test` runs the update, the removal and the
+# recovery's own steps.
+crash-test: bootstrap
+	@$(RUNNABLE) crash-test-here
+
+crash-test-here: build
+	bash tools/with-wine.sh bash tools/kill_steps.sh
 
 demo: bootstrap
 	@$(RUNNABLE) demo-here
