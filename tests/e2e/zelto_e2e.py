@@ -79,6 +79,7 @@ def run_driver(args, presses=(), hold_ms=0, timeout=60, on_window=None, add_w=Tr
         cmd += ["--close-on", str(close_on)]
     cmd += ["--", win_path(exe or EXE)] + list(args)
     run = DriverRun()
+    _mark_logs(exe or EXE)
     full_env = dict(os.environ)
     full_env["ZELTO_TIMEOUT"] = str(int(timeout) + 30)
     if env:
@@ -148,13 +149,35 @@ def set_log_level(level):
         reg("add", LOG_KEY, "/v", "ZeltoSetupLog", "/t", "REG_DWORD", "/d", str(level), "/f")
 
 
+# Where each log file ended when the latest run started: a scenario reads only
+# the lines its own run wrote, never those of the tests before it.
+_log_marks = {}
+
+
+def _mark_logs(exe):
+    for path in {LOG, os.path.join(os.path.dirname(exe), "ZeltoOmbrix.log")}:
+        try:
+            _log_marks[path] = os.path.getsize(path)
+            # Far from the size at which the program starts its log over.
+            if _log_marks[path] > (1 << 20):
+                os.remove(path)
+                _log_marks[path] = 0
+        except OSError:
+            _log_marks[path] = 0
+
+
 def read_log(path=None):
-    """The program's log (path: the log of another build of the program)."""
+    """What the latest run wrote to the program's log (path: the log of
+    another build of the program, beside it)."""
+    path = path or LOG
     try:
-        with open(path or LOG, "rb") as f:
-            return f.read().decode("cp949", errors="replace")
+        with open(path, "rb") as f:
+            data = f.read()
     except FileNotFoundError:
         return ""
+    start = _log_marks.get(path, 0)
+    # A log removed and begun again since the mark is read whole.
+    return data[start if start <= len(data) else 0:].decode("cp949", errors="replace")
 
 
 def click(x, y):
