@@ -136,9 +136,9 @@ def main():
             started = time.time()
             verdict = plant(fault, folder)
             results.append((fault, verdict))
-            print("%-9s %s:%d %s: %r -> %r (%s, %.0f s)" % (verdict, fault.file, fault.line, " ".join(fault.tests),
-                                                          fault.find, fault.into, fault.why or "-",
-                                                          time.time() - started), flush=True)
+            print("%-9s %s (mutations.txt:%d) %s: %r -> %r (%s, %.0f s)"
+                  % (verdict, fault.file, fault.line, " ".join(fault.tests), fault.find, fault.into,
+                     fault.why or "-", time.time() - started), flush=True)
     finally:
         # The build matches the sources again.
         build(folder, sorted({t for f in faults for t in targets_of(f.tests)}))

@@ -1,5 +1,7 @@
 #include "catalogue/UpdateDecision.h"
 
+#include "base/Handles.h"
+
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 #include "TestUtil.h"
@@ -87,6 +89,17 @@ TEST_F(UpdateDecisionTest, SizeThenVersion)
     m_file.m_dwFileSize = 0;
     Expect(0, 0, 0, 0);
     EXPECT_EQ(0, IsUpdateNeeded(m_file)) << "no size, time or version never replaces a present file";
+
+    // A file without a version resource is judged by its size and time only.
+    {
+        zelto::ScopedFile text(::CreateFileA(m_file.m_szDestFileName.c_str(), GENERIC_WRITE, 0, nullptr,
+                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(text.get(), "no version here", 15, &written, nullptr));
+    }
+    m_file.m_dwFileSize = 15;
+    Expect(9, 0, 0, 0);
+    EXPECT_EQ(0, IsUpdateNeeded(m_file)) << "the same size and no version: current";
 }
 
 TEST_F(UpdateDecisionTest, TimeComparesWholeSeconds)

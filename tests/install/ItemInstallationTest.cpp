@@ -2,6 +2,7 @@
 
 #include "base/Handles.h"
 #include "install/ItemRollback.h"
+#include "install/ProcessOperations.h"
 #include "install/ProgramCopy.h"
 
 #include "sys/RegKey.h"
@@ -180,6 +181,40 @@ TEST_F(ItemInstallationTest, AFailedItemPutsBackWhatDeleteRegClassRemoved)
     EXPECT_EQ(testutil::ReadWholeFile(testutil::Component("v1004\\ZeltoTestCtl2.dll")), testutil::ReadWholeFile(old));
     CUtil::UnregisterServer(old.c_str());
     ::DeleteFileA(old.c_str());
+}
+
+// An item that fails after one of its files was left for the restart (its
+// destination held) takes that replacement back and, with nothing else of
+// the run pending, the restart it asked for.
+TEST_F(ItemInstallationTest, ARolledBackItemTakesBackItsRestart)
+{
+    const char sessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+    testutil::RegistryValueGuard pending(HKEY_LOCAL_MACHINE, sessionManager, "PendingFileRenameOperations");
+    ASSERT_NO_FATAL_FAILURE(InstallOldUpd());
+    const std::string first = m_dir + "\\ZeltoTestCtl.dll";
+    std::string command = "\"" + testutil::Component("holder\\ZeltoHolder.exe") + "\" \"" + first + "\"";
+    STARTUPINFOA si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    zelto::ScopedKernelHandle holder(pi.hProcess), thread(pi.hThread);
+    ASSERT_TRUE(testutil::WaitFor([&] { return !IsFileFree(first.c_str()); }, 10000)) << "the holder opened " << first;
+
+    CUpdateSet update;
+    update.m_strName = "Upd";
+    Stage(update, "v1005", "ZeltoTestCtl.dll", TEST_CLSID_A, 1).m_bReboot = 1;   // held: replaced at the restart
+    Stage(update, "bad", "ZeltoTestCtl2.dll", TEST_CLSID_B, 0, "ZeltoBadReg.dll");
+    int restart = 0;
+    EXPECT_FALSE(InstallItem(update, 1, restart));
+    EXPECT_EQ(0, restart) << "nothing of the run waits for the restart";
+    std::string text(65536, '\0');
+    DWORD size = static_cast<DWORD>(text.size());
+    CRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, sessionManager, ZELTO_KEY_READ) == ERROR_SUCCESS)
+        ::RegQueryValueExA(key.get(), "PendingFileRenameOperations", nullptr, nullptr,
+                           reinterpret_cast<BYTE*>(&text[0]), &size);
+    EXPECT_EQ(std::string::npos, text.find("ZeltoTestCtl.dll")) << "the replacement was taken back";
+    ::TerminateProcess(holder.get(), 0);
+    ::WaitForSingleObject(holder.get(), 5000);
 }
 
 TEST_F(ItemInstallationTest, AFailedUpdatePutsTheItemBackAsItWas)
