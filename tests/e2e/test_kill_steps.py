@@ -12,6 +12,7 @@ Scenarios: a first install, an update, an update that fails and rolls back,
 and a removal; and the recovery of a killed update, itself killed at each of
 its steps. `make test` runs the update, the recovery's own steps and the
 removal; ZELTO_KILL_ALL=1 (the make target crash-test) runs them all."""
+import collections
 import hashlib
 import os
 import shutil
@@ -31,6 +32,7 @@ CLSID_B = "{A1B2C3D4-0002-4E5F-8A9B-0C1D2E3F4A52}"
 COMPONENTS = os.path.join(z.BIN, "tests", "components")
 JOURNAL = r"HKLM\Software\QRV Corporation\ZeltoSetup\Journal"
 ALL = os.environ.get("ZELTO_KILL_ALL") == "1"
+VIEW = "/reg:64" if os.environ.get("ZELTO_ARCH") == "x86_64" else "/reg:32"   # the program's registry view
 # The keys whose values make up an installation, as the state is read back.
 KEYS = {"records": z.UNINSTALL_KEY, "journal": JOURNAL,
         "class_a": r"HKLM\Software\Classes\CLSID" + "\\" + CLSID_A,
@@ -101,10 +103,6 @@ def wine_batch(lines):
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
-def view():
-    return "/reg:64" if os.environ.get("ZELTO_ARCH") == "x86_64" else "/reg:32"
-
-
 def read_reg_file(path):
     """{key path: {value name: text}} of an exported .reg file; {} when there is none."""
     if not os.path.exists(path):
@@ -133,7 +131,7 @@ def registry_state(then=()):
         path = os.path.join(DUMPS, name + ".reg")
         if os.path.exists(path):
             os.remove(path)
-        lines.append('reg export "%s" "%s" /y %s >nul 2>nul' % (key, z.win_path(path), view()))
+        lines.append('reg export "%s" "%s" /y %s >nul 2>nul' % (key, z.win_path(path), VIEW))
     pending = os.path.join(DUMPS, "pending.txt")
     lines.append('reg query "%s" /v PendingFileRenameOperations >"%s" 2>nul' % (f.SESSION_MANAGER, z.win_path(pending)))
     wine_batch(lines + list(then))
@@ -170,18 +168,15 @@ def registry_import(name, exports=()):
     path = os.path.join(DUMPS, name + ".reg")
     with open(path, "wb") as fh:
         fh.write(b"\xff\xfe" + text.encode("utf-16-le"))
-    return ['reg import "%s" %s >nul 2>nul' % (z.win_path(path), view())]
+    return ['reg import "%s" %s >nul 2>nul' % (z.win_path(path), VIEW)]
 
 
 CLEAN_REGISTRY = registry_import("clean")
 
 
-class Prepare:
-    """The machine before a try: files puts the files back (on this side),
-    registry the commands that put the keys back."""
-    def __init__(self, files, registry):
-        self.files = files
-        self.registry = registry
+# The machine before a try: files() puts the files back (on this side),
+# registry the commands that put the keys back.
+Prepare = collections.namedtuple("Prepare", "files registry")
 
 
 class KillSteps(unittest.TestCase):
@@ -202,7 +197,7 @@ class KillSteps(unittest.TestCase):
     @staticmethod
     def clean_files():
         for name in expected_files(None):
-            for path in (os.path.join(z.OMBRIX_DIR, name), os.path.join(z.OMBRIX_DIR, name + ".zelto-new")):
+            for path in (os.path.join(z.OMBRIX_DIR, name + end) for end in ("", ".zelto-new", ".zelto-restart")):
                 if os.path.exists(path):
                     os.remove(path)
         if os.path.exists(PROGRAM_COPY):
@@ -323,7 +318,7 @@ class KillSteps(unittest.TestCase):
         for path in exports:
             if os.path.exists(path):
                 os.remove(path)
-        wine_batch(['reg export "%s" "%s" /y %s >nul 2>nul' % (key, z.win_path(path), view())
+        wine_batch(['reg export "%s" "%s" /y %s >nul 2>nul' % (key, z.win_path(path), VIEW)
                     for key, path in zip(SNAPSHOT_KEYS, exports)])
         record = {k: v for k, v in registry_state()["records"].items() if "\\other" in k}
 
@@ -340,46 +335,44 @@ class KillSteps(unittest.TestCase):
                        expected_files(1), expected_files(2),
                        lambda what: self.assert_whole(2, what, other))
 
+    def trace(self, **publish):
+        """The steps of one whole run of the catalogue (ZELTO_STEP_TRACE)."""
+        if os.path.exists(STEP_LOG):
+            os.remove(STEP_LOG)
+        self.run_program(["-x", f.doc(MODE)], env={"ZELTO_STEP_TRACE": "1"}, **publish)
+        with open(STEP_LOG, encoding="utf-8", errors="replace") as fh:
+            return fh.read().splitlines()
+
     def test_the_recovery_of_a_killed_update_killed_at_every_step(self):
         """The update is killed once its files and records are in place, just
         before its journal entry goes (recovery then has the most to put
         back); the next run is killed at each of its steps in turn."""
         prepare, other = self.installed_snapshot(1)
+
+        def update_killed_at(step):
+            prepare.files()
+            wine_batch(prepare.registry)
+            first = self.run_program(["-x", f.doc(MODE)], kill_at=step, publish_version=2,
+                                     env={"ZELTO_STEP_LOG": z.win_path(STEP_LOG + ".first")})
+            self.assertEqual(KILLED, first.exit_code, first.lines)
+
         prepare.files()
         wine_batch(prepare.registry)
-        if os.path.exists(STEP_LOG):
-            os.remove(STEP_LOG)
-        traced = self.run_program(["-x", f.doc(MODE)], env={"ZELTO_STEP_TRACE": "1"}, publish_version=2)
-        self.assertEqual(0, traced.exit_code, traced.lines)
-        with open(STEP_LOG, encoding="utf-8", errors="replace") as fh:
-            steps = fh.read().splitlines()
+        steps = self.trace(publish_version=2)
         forget = [int(line.split(" ")[0]) for line in steps if line.endswith("RegDeleteValue Copies")]
         self.assertTrue(forget, "the update's trace shows its journal entry going: %s" % steps[-20:])
-        before_end = forget[0]
-
         # The recovery's own steps come first, before the catalogue is
         # fetched (the steps after it are the update's, covered above);
         # ZELTO_KILL_ALL goes on to the end of the run.
-        prepare.files()
-        wine_batch(prepare.registry)
-        first = self.run_program(["-x", f.doc(MODE)], kill_at=before_end, publish_version=2,
-                                 env={"ZELTO_STEP_LOG": z.win_path(STEP_LOG + ".first")})
-        self.assertEqual(KILLED, first.exit_code, first.lines)
-        os.remove(STEP_LOG)
-        self.run_program(["-x", f.doc(MODE)], env={"ZELTO_STEP_TRACE": "1"})
-        with open(STEP_LOG, encoding="utf-8", errors="replace") as fh:
-            steps = fh.read().splitlines()
+        update_killed_at(forget[0])
+        steps = self.trace()
         fetched = [int(line.split(" ")[0]) for line in steps if line.endswith("\\ZeltoSetup.xml")]
         self.assertTrue(fetched, "the recovery's trace shows the catalogue fetched: %s" % steps[:40])
 
         def killed_then(step):
-            prepare.files()
-            wine_batch(prepare.registry)
-            first = self.run_program(["-x", f.doc(MODE)], kill_at=before_end, publish_version=2,
-                                     env={"ZELTO_STEP_LOG": z.win_path(STEP_LOG + ".first")})
-            self.assertEqual(KILLED, first.exit_code, first.lines)
+            update_killed_at(forget[0])
             return self.install(2, kill_at=step)
-        self.kill_loop("recovery of an update killed at step %d" % before_end, Prepare(lambda: None, []),
+        self.kill_loop("recovery of an update killed at step %d" % forget[0], Prepare(lambda: None, []),
                        killed_then, expected_files(1), expected_files(2),
                        lambda what: self.assert_whole(2, what, other), last=None if ALL else fetched[0])
 
