@@ -16,7 +16,7 @@ fi
 
 for p in mingw-w64 libz-mingw-w64-dev wine wine64 wine32:i386 xvfb xdotool imagemagick \
          fonts-nanum googletest cmake make python3 locales dpkg-dev \
-         clang libclang-rt-14-dev zlib1g-dev python3-cryptography squid; do
+         clang libclang-rt-14-dev zlib1g-dev python3-cryptography squid zstd; do
   have_pkg "$p" || need+=("$p")
 done
 
@@ -43,6 +43,26 @@ if [ ! -f "$deps/pugixml/src/pugixml.cpp" ]; then
   tarball=$(ls "$deps"/pugixml-src/pugixml_*.orig.tar.* | head -n 1)
   rm -rf "$deps/pugixml"; mkdir -p "$deps/pugixml"
   tar -xf "$tarball" -C "$deps/pugixml" --strip-components=1
+fi
+
+# zstd: Debian's source package (with Debian's patches applied); the build
+# compiles its decoder for the target. When the newest version's files are
+# missing from the mirror, the older versions apt knows are tried in turn.
+if [ ! -f "$deps/zstd/lib/zstd.h" ]; then
+  rm -rf "$deps/zstd-src" "$deps/zstd"; mkdir -p "$deps/zstd-src"
+  fetched=0
+  for version in "" $(apt-cache showsrc libzstd 2>/dev/null | sed -n 's/^Version: //p' | sort -r -V); do
+    if ( cd "$deps/zstd-src" && apt-get source -qq --download-only "libzstd${version:+=$version}" >/dev/null 2>&1 ); then
+      fetched=1; break
+    fi
+    rm -f "$deps"/zstd-src/*
+  done
+  if [ $fetched = 0 ]; then
+    apt-get update -qq
+    ( cd "$deps/zstd-src" && apt-get source -qq --download-only libzstd >/dev/null )
+  fi
+  dsc=$(ls "$deps"/zstd-src/libzstd_*.dsc | head -n 1)
+  dpkg-source -x --no-check "$dsc" "$deps/zstd" >/dev/null
 fi
 
 # The Korean locale, built privately so Wine reads command lines as code page 949.

@@ -31,6 +31,36 @@ fi
     -artifact_prefix="$out/" 2>&1 | tail -n 5
 )
 
+# The patch decoder, natively too, with zstd's decoder from Debian's source
+# package; seeds: the patch tests' patch, its expected size before it.
+zstd_lib="$root/build/deps/zstd/lib"
+python3 "$root/tools/make_test_patches.py" "$out/patch-seeds"
+mkdir -p "$out/corpus-patch" "$out/seeds-patch"
+python3 - "$out/patch-seeds" "$out/seeds-patch/patch" <<'PY'
+import os, struct, sys
+folder, seed = sys.argv[1], sys.argv[2]
+open(seed, "wb").write(struct.pack("<I", os.path.getsize(os.path.join(folder, "new.bin"))) +
+                       open(os.path.join(folder, "new.bin.zst"), "rb").read())
+PY
+if [ ! -x "$out/fuzz_patch" ] || [ -n "$(find "$root/src/zip" "$root/tests/zip/FuzzPatch.cpp" -newer "$out/fuzz_patch")" ]; then
+  mkdir -p "$out/zstd-obj"
+  for c in common/debug.c common/entropy_common.c common/error_private.c common/fse_decompress.c common/xxhash.c \
+           common/zstd_common.c decompress/huf_decompress.c decompress/zstd_ddict.c decompress/zstd_decompress.c \
+           decompress/zstd_decompress_block.c; do
+    clang -g -O1 -fsanitize=fuzzer-no-link,address,undefined -DZSTD_DISABLE_ASM -DZSTD_LEGACY_SUPPORT=0 -DZSTD_TRACE=0 \
+      -c "$zstd_lib/$c" -o "$out/zstd-obj/$(basename "$c" .c).o"
+  done
+  clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+    -DZSTD_STATIC_LINKING_ONLY -I"$root/src" -isystem "$zstd_lib" "$root/src/zip/ZstdPatch.cpp" \
+    "$root/tests/zip/FuzzPatch.cpp" "$out"/zstd-obj/*.o -o "$out/fuzz_patch"
+fi
+(
+  cd "$out"
+  echo "fuzz: $seconds s on the patch decoder"
+  ZELTO_PATCH_BASE="$out/patch-seeds/old.bin" ./fuzz_patch -max_total_time="$seconds" -max_len=100000 -timeout=10 \
+    -rss_limit_mb=2048 corpus-patch seeds-patch -artifact_prefix="$out/patch-" 2>&1 | tail -n 5
+)
+
 # The Wine targets: the build whose programs run on this machine.
 build=$(bash "$root/tools/wine-arch.sh" | sed -n 's/^BUILD=\([^ ]*\).*/\1/p')
 exe="$root/$build/tools/fuzz/zelto_fuzz.exe"
