@@ -6,6 +6,8 @@ the catalogue of MODE at ROOT/<host>/zelto/zeltosetup/Repository/MODE/MODE.xml.
 
     zelto-publish.py keygen OUT_PREFIX               a new RSA-3072 key pair
     zelto-publish.py stamp ROOT MODE                 sizes, versions, times, SHA256s from the files
+    zelto-publish.py patch ROOT MODE --previous OLD.xml ... [--releases N]
+                                                     zstd patches from earlier releases' files
     zelto-publish.py sign ROOT MODE --key KEY.pem [--expires T | --valid-days N] [--serial N]
                                                      binds the catalogue to MODE, a SERIAL and an
                                                      expiry, and writes MODE.xml.sig beside it
@@ -31,12 +33,14 @@ import os
 import re
 import struct
 import sys
+import types
 import urllib.parse
 import zipfile
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zelto_keys  # noqa: E402  (beside this script)
+import zelto_patches  # noqa: E402
 
 ENCODING = "cp949"
 DOMAIN_SUFFIX = ".zelto.com"          # the program's trusted origin (build-time configuration)
@@ -47,7 +51,7 @@ KNOWN = {
     "DELETEREGKEY", "REBOOT", "EXECUTE", "PARAM", "SHAREDDLL", "RUNFILE", "RUNSOURCE", "RUNDEST", "RUNPARAM",
     "RUNVERSION", "CLASSID", "MAINFILE", "SHA256", "RUNSHA256", "ROOT", "KEY", "VALUE_NAME", "VALUE", "ARCHIVESIZE",
     "RUNFILESIZE",
-}
+} | zelto_patches.KNOWN_ELEMENTS
 
 
 def is_archive(name, url):
@@ -532,6 +536,7 @@ def line_of(text, offset):
 
 
 def check_text(root, path, raw, text, errors, warnings):
+    index_cache = {}
     try:
         # The program takes the bytes as they are; here they are code page 949 text.
         document = ET.fromstring(re.sub(r"^\s*<\?xml[^>]*\?>", "", text))
@@ -565,6 +570,8 @@ def check_text(root, path, raw, text, errors, warnings):
             errors.append("%s: %s: SOURCE %s fails the trust rule" % (where, name, source))
         else:
             check_download(root, where, name, block, source, errors)
+            zelto_patches.check_block(this_tool(), root, where, name, block, source, errors, warnings,
+                                      index_cache)
         dest = child_text(block, "DEST")
         if dest is None:
             errors.append("%s: %s: no DEST" % (where, name))
@@ -638,6 +645,11 @@ def check_download(root, where, name, block, source, errors):
         errors.append("%s: %s: VERSION %s, the file's version resource says %s" % (where, name, version, actual))
 
 
+def this_tool():
+    """This script's helpers, for tools/zelto_patches.py (also when it is loaded under another name)."""
+    return types.SimpleNamespace(**globals())
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="zelto-publish.py", description=__doc__.split("\n\n")[0],
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -648,6 +660,15 @@ def main(argv=None):
                                           "RUNSHA256 of every entry from the files under ROOT; prints the changes")
     p.add_argument("root", metavar="ROOT")
     p.add_argument("mode", metavar="MODE")
+    p = commands.add_parser("patch", help="make a zstd patch per file from the files of the previous releases' "
+                                          "catalogues and list them in the catalogue (PATCH; FILESHA256 for "
+                                          "files in ZIP archives); run it after stamp, before sign")
+    p.add_argument("root", metavar="ROOT")
+    p.add_argument("mode", metavar="MODE")
+    p.add_argument("--previous", action="append", required=True, metavar="OLD.xml",
+                   help="a catalogue published before, whose files are still under ROOT (repeat)")
+    p.add_argument("--releases", type=int, default=3, metavar="N",
+                   help="patches from the N newest of them, by SERIAL (default 3)")
     p = commands.add_parser("sign", help="bind the catalogue to MODE, a SERIAL and an expiry (attributes of its "
                                          "root element) and write MODE.xml.sig beside it")
     p.add_argument("root", metavar="ROOT")
@@ -697,6 +718,9 @@ def main(argv=None):
             keygen(args.prefix)
         elif args.command == "stamp":
             stamp(args.root, args.mode)
+        elif args.command == "patch":
+            zelto_patches.make(this_tool(), args.root, args.mode, args.previous, max(args.releases, 0),
+                               sys.stdout)
         elif args.command == "sign":
             if args.valid_days < 0 or (args.serial is not None and not 0 <= args.serial < 10 ** 19):
                 raise Problem("--valid-days and --serial take numbers from 0")
@@ -706,7 +730,7 @@ def main(argv=None):
         else:
             return 1 if check(args.root, args.mode, args.key, previous=args.previous, root_paths=args.root_keys,
                               threshold=args.threshold) else 0
-    except (Problem, zelto_keys.Problem, FileExistsError) as e:
+    except (Problem, zelto_keys.Problem, zelto_patches.Problem, FileExistsError) as e:
         print("zelto-publish: %s" % e, file=sys.stderr)
         return 2
     return 0

@@ -7,6 +7,7 @@
 #include <pugixml.hpp>
 
 #include <string>
+#include <vector>
 
 // True when a file named name is unpacked from the download at url: the URL
 // (before any query) ends in ".zip" and the name has another extension.
@@ -17,6 +18,18 @@ class CUpdateInfo;
 // plain file, ARCHIVESIZE for one unpacked from a ZIP download); 0 when it
 // states none.
 DWORD StatedDownloadSize(const CUpdateInfo& file);
+
+// A PATCH element of a FILE: a zstd patch that turns the bytes installed at
+// the destination (when their SHA-256 is `from`) into the file.
+struct CFilePatch {
+    std::string from;     // SHA-256 of the installed bytes it applies to
+    std::string url;      // its download URL
+    DWORD size = 0;       // its size in bytes
+    std::string sha256;   // its own SHA-256
+};
+
+// The most PATCH elements one FILE keeps (the newest releases come first).
+constexpr size_t kMaxPatchesPerFile = 16;
 
 class CUpdateInfo {
 public:
@@ -62,4 +75,13 @@ public:
     std::string m_szRunSha256;       // SHA-256 of the auxiliary program's download
     DWORD m_dwRunFileSize = 0;       // RUNFILESIZE: the auxiliary program's size; 0 = not stated
     int m_bDownloaded = 0;           // the current file already lies in the staging folder
+    std::string m_szFileSha256;      // FILESHA256: SHA-256 of the file as placed (an archive's entry); empty = not stated
+    std::vector<CFilePatch> m_arrPatch;  // patches from installed bytes; none usable without FILESIZE and a target hash
+    int m_nPatch = -1;               // the patch this run fetches instead of the file (index), -1 none
+    int m_bPatched = 0;              // the staged file was made from its patch
+
+private:
+    // Reads the FILE's FILESHA256 and PATCH elements; a malformed one is
+    // passed over (the file is fetched whole), never the file refused.
+    void ReadPatches(const pugi::xml_node& element);
 };

@@ -194,6 +194,7 @@ BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)
         WriteLog(1, "[GetUpdateInfo] SHA256 missing in a signed catalogue (FileName = %s)", name);
         return 0;
     }
+    ReadPatches(element);
     if (ChildText(element, "CLASSID", m_szClassId))
         WriteLog(2, "[GetUpdateInfo] ClassID=%s (FileName = %s)", m_szClassId.c_str(), name);
 
@@ -207,6 +208,48 @@ BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)
         if (find.valid() && code == 1) CUpdateInfoMgr::GetInstance()->SetUpdateMode(1);
     }
     return 1;
+}
+
+void CUpdateInfo::ReadPatches(const pugi::xml_node& element)
+{
+    const char* name = m_szName.c_str();
+    m_arrPatch.clear();
+    m_szFileSha256.clear();
+    if (ChildText(element, "FILESHA256", m_szFileSha256) && !CSha256::IsHexDigest(m_szFileSha256)) {
+        WriteLog(1, "[GetUpdateInfo] Invalid FILESHA256, ignored (FileName = %s)", name);
+        m_szFileSha256.clear();
+    }
+    for (pugi::xml_node patch = element.child("PATCH"); patch; patch = patch.next_sibling("PATCH")) {
+        CFilePatch entry;
+        entry.from = patch.attribute("FROM").value();
+        entry.sha256 = patch.attribute("SHA256").value();
+        const long size = catalogue::Integer(patch.attribute("SIZE").value());
+        entry.size = size > 0 ? static_cast<DWORD>(size) : 0;
+        entry.url = Text(patch);
+        if (!CSha256::IsHexDigest(entry.from) || !CSha256::IsHexDigest(entry.sha256) || entry.size == 0 ||
+            entry.url.empty()) {
+            WriteLog(1, "[GetUpdateInfo] Invalid PATCH, ignored (FileName = %s)", name);
+            continue;
+        }
+        if (m_arrPatch.size() == kMaxPatchesPerFile) {
+            WriteLog(1, "[GetUpdateInfo] More than %u PATCH elements, the rest ignored (FileName = %s)",
+                     static_cast<unsigned>(kMaxPatchesPerFile), name);
+            break;
+        }
+        m_arrPatch.push_back(entry);
+    }
+    // A patch's result is checked against the file's size and hash: without
+    // them there is nothing to check it by.
+    const std::string& target = IsArchiveDownload(m_szName, m_szSource) ? m_szFileSha256 : m_szSha256;
+    if (!m_arrPatch.empty() && (m_dwFileSize == 0 || target.empty())) {
+        WriteLog(1, "[GetUpdateInfo] PATCH without FILESIZE or the file's SHA-256, ignored (FileName = %s)", name);
+        m_arrPatch.clear();
+    }
+    // A patch no smaller than the file saves nothing; it is never fetched.
+    for (size_t i = m_arrPatch.size(); i-- > 0;)
+        if (m_arrPatch[i].size >= m_dwFileSize) m_arrPatch.erase(m_arrPatch.begin() + static_cast<long>(i));
+    if (!m_arrPatch.empty())
+        WriteLog(2, "[GetUpdateInfo] Patches = %u (FileName = %s)", static_cast<unsigned>(m_arrPatch.size()), name);
 }
 
 void CUpdateInfo::ParseRunFileElement(const pugi::xml_node& element)

@@ -3,8 +3,10 @@
 #include "base/Handles.h"
 #include "base/LastError.h"
 #include "base/Log.h"
+#include "install/FilePatch.h"
 #include "install/Staging.h"
 #include "net/HttpRequest.h"
+#include "sys/Sha256.h"
 
 #include <algorithm>
 #include <atomic>
@@ -77,7 +79,7 @@ void TransferGroups(SharedRun& run)
         for (CUpdateInfo* file : run.groups[index]) {
             if (unpacked) file->m_bDownloaded = 1;
             const bool ok = internet && DownloadInstallFiles(*file, internet.get(), run.progressWnd, run.stop.get());
-            unpacked = ok && IsArchiveDownload(*file);
+            unpacked = ok && IsArchiveDownload(*file) && !file->m_bPatched;
             if (!ok) {
                 std::lock_guard<std::mutex> guard(run.lock);
                 // A transfer stopped by another's failure is no failure of its own.
@@ -93,12 +95,35 @@ void TransferGroups(SharedRun& run)
 
 }  // namespace
 
+void ChoosePatches(UpdateItems& items)
+{
+    for (auto& item : items)
+        for (auto& file : item->m_arrUpdateFile) ChoosePatch(*file);
+    // An archive some file of the run needs whole, or one staged already,
+    // delivers every file it holds: none of them is patched.
+    for (auto& group : StagingGroups(items)) {
+        if (!IsArchiveDownload(*group.front())) continue;
+        bool whole = false;
+        for (CUpdateInfo* file : group) whole = whole || file->m_nPatch < 0;
+        const CUpdateInfo& first = *group.front();
+        whole = whole || (!first.m_szSha256.empty() && CSha256::Same(CSha256::OfFile(StagedPath(first).c_str()), first.m_szSha256));
+        if (whole)
+            for (CUpdateInfo* file : group) file->m_nPatch = -1;
+    }
+    for (auto& item : items)
+        for (auto& file : item->m_arrUpdateFile)
+            if (file->m_nPatch >= 0)
+                WriteLog(2, "[ChoosePatches] %s: by patch %s", file->m_szName.c_str(),
+                         file->m_arrPatch[static_cast<size_t>(file->m_nPatch)].url.c_str());
+}
+
 DWORD PrepareDownloadSizes(UpdateItems& items, HINTERNET internet)
 {
+    ChoosePatches(items);
     bool allStated = true;
     for (auto& item : items)
         for (auto& file : item->m_arrUpdateFile)
-            if (!file->m_bDownloaded && StatedDownloadSize(*file) == 0) allStated = false;
+            if (!file->m_bDownloaded && PlannedDownloadSize(*file) == 0) allStated = false;
     DWORD total = 0;
     if (!allStated) {
         for (auto& item : items) total += GetItemDownloadSize(*item, internet);
@@ -107,8 +132,8 @@ DWORD PrepareDownloadSizes(UpdateItems& items, HINTERNET internet)
     std::vector<std::string> counted;   // an archive shared by several FILEs counts once
     for (auto& item : items) {
         for (auto& file : item->m_arrUpdateFile) {
-            file->m_dwDownloadSize = file->m_bDownloaded ? 0 : StatedDownloadSize(*file);
-            if (file->m_dwDownloadSize && IsArchiveDownload(*file)) {
+            file->m_dwDownloadSize = file->m_bDownloaded ? 0 : PlannedDownloadSize(*file);
+            if (file->m_dwDownloadSize && IsArchiveDownload(*file) && file->m_nPatch < 0) {
                 const std::string staged = StagedPath(*file);
                 bool seen = false;
                 for (const std::string& path : counted) seen = seen || lstrcmpiA(path.c_str(), staged.c_str()) == 0;

@@ -20,7 +20,12 @@ constexpr int kParallelDownloads = 6;
 
 using UpdateItems = std::vector<std::unique_ptr<CUpdateSet>>;
 
-// The bytes the run will fetch, and each file's m_dwDownloadSize: from the
+// Picks for each file to fetch the patch listed for its installed bytes;
+// the files of an archive that the run needs whole, or that lies staged
+// already, take it from the archive instead.
+void ChoosePatches(UpdateItems& items);
+
+// The bytes the run will fetch (after ChoosePatches), and each file's m_dwDownloadSize: from the
 // catalogue when it states the size of every download (no request is sent),
 // else asked of the server with a HEAD per file, as of old.
 DWORD PrepareDownloadSizes(UpdateItems& items, HINTERNET internet);

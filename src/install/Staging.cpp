@@ -3,6 +3,7 @@
 #include "base/Handles.h"
 #include "base/LastError.h"
 #include "base/Log.h"
+#include "install/FilePatch.h"
 #include "install/RestartOperations.h"
 #include "net/HttpUtil.h"
 #include "sys/Sha256.h"
@@ -126,7 +127,9 @@ ULONGLONG DownloadBound(const CUpdateInfo& file)
 
 DWORD GetFileDownloadSize(CUpdateInfo& file, HINTERNET internet)
 {
-    file.m_dwDownloadSize = file.m_bDownloaded ? 0 : CHttpUtil::GetDownloadFileSize(internet, DownloadUrl(file).c_str());
+    if (file.m_bDownloaded) file.m_dwDownloadSize = 0;
+    else if (file.m_nPatch >= 0) file.m_dwDownloadSize = PlannedDownloadSize(file);   // the catalogue states it
+    else file.m_dwDownloadSize = CHttpUtil::GetDownloadFileSize(internet, DownloadUrl(file).c_str());
     return file.m_dwDownloadSize;
 }
 
@@ -146,6 +149,19 @@ BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWn
     // counts when its bytes are the published ones.
     const bool kept = archive && !file.m_szSha256.empty() &&
                       CSha256::Same(CSha256::OfFile(staged.c_str()), file.m_szSha256);
+    // A patch against the installed bytes first; when it fails, the whole
+    // file (its whole size now counts).
+    if (!kept && file.m_nPatch >= 0) {
+        const CFilePatch& patch = file.m_arrPatch[static_cast<size_t>(file.m_nPatch)];
+        ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_SIZE, patch.size);
+        ::SendMessageA(progressWnd, UM_DOWNLOAD_PROGRESS, DOWNLOAD_PROGRESS_URL, reinterpret_cast<LPARAM>(patch.url.c_str()));
+        if (StageFromPatch(file, UnpackedPath(file), internet, progressWnd, cancelEvent)) {
+            file.m_bDownloaded = file.m_bPatched = 1;
+            return TRUE;
+        }
+        file.m_nPatch = -1;
+        file.m_dwDownloadSize = StatedDownloadSize(file);
+    }
     if (kept) {
         WriteLog(2, "[DownloadInstallFiles] Temp File exist (%s)", staged.c_str());
     } else {

@@ -134,6 +134,41 @@ TEST_F(UpdateListTest, FileEntries)
     EXPECT_FALSE(testutil::FileExists("\\ZeltoRoot"));
 }
 
+TEST_F(UpdateListTest, PatchesAreReadOnlyWhereTheirResultCanBeChecked)
+{
+    testutil::TestLog log(2);
+    const std::string h1(64, 'a'), h2(64, 'B'), h3(64, 'c');
+    auto patch = [](const std::string& from, const std::string& size, const std::string& sha, const std::string& url) {
+        return "<PATCH FROM='" + from + "' SIZE='" + size + "' SHA256='" + sha + "'>" + url + "</PATCH>";
+    };
+    const std::string url = "http://down.zelto.com/zelto/zeltosetup/p/x.zst";
+    std::string many;
+    for (int i = 0; i < 20; ++i) many += patch(h1, "10", h2, url);
+    auto item = Read("<UPDATEITEM NAME='P'>" +
+                     File("plain.dll", "<FILESIZE>5000</FILESIZE><SHA256>" + h3 + "</SHA256>" + patch(h1, "99", h2, url) +
+                                       patch("short", "99", h2, url) + patch(h1, "0", h2, url) + patch(h1, "9", h2, "") +
+                                       patch(h1, "5000", h2, url + "big") +   // no smaller than the file
+                                       patch(h2, "7", h1, url + "2")) +
+                     File("nosize.dll", "<SHA256>" + h3 + "</SHA256>" + patch(h1, "99", h2, url)) +
+                     "<FILE NAME='inzip.dat'><SOURCE>http://down.zelto.com/zelto/zeltosetup/a.zip</SOURCE><DEST>" +
+                     m_dest + "</DEST><FILESIZE>5000</FILESIZE><SHA256>" + h3 + "</SHA256>" + patch(h1, "99", h2, url) +
+                     "</FILE><FILE NAME='inzip2.dat'><SOURCE>http://down.zelto.com/zelto/zeltosetup/a.zip</SOURCE><DEST>" +
+                     m_dest + "</DEST><FILESIZE>5000</FILESIZE><FILESHA256>" + h1 + "</FILESHA256><SHA256>" + h3 +
+                     "</SHA256>" + many + "</FILE></UPDATEITEM>");
+    ASSERT_EQ(4u, item->m_arrUpdateFile.size());
+    const CUpdateInfo& plain = *item->m_arrUpdateFile[0];
+    ASSERT_EQ(2u, plain.m_arrPatch.size()) << "the malformed ones are passed over, the file stays";
+    EXPECT_EQ(h1, plain.m_arrPatch[0].from);
+    EXPECT_EQ(99u, plain.m_arrPatch[0].size);
+    EXPECT_EQ(h2, plain.m_arrPatch[0].sha256);
+    EXPECT_EQ(url, plain.m_arrPatch[0].url);
+    EXPECT_EQ(url + "2", plain.m_arrPatch[1].url);
+    EXPECT_TRUE(item->m_arrUpdateFile[1]->m_arrPatch.empty()) << "no FILESIZE: nothing to check a result by";
+    EXPECT_TRUE(item->m_arrUpdateFile[2]->m_arrPatch.empty()) << "a file from an archive needs its own FILESHA256";
+    EXPECT_EQ(kMaxPatchesPerFile, item->m_arrUpdateFile[3]->m_arrPatch.size());
+    EXPECT_TRUE(log.Has("[GetUpdateInfo] Invalid PATCH, ignored (FileName = plain.dll)"));
+}
+
 TEST_F(UpdateListTest, DescriptionTagsAndPublisher)
 {
     testutil::TestLog log(2);

@@ -208,6 +208,56 @@ class Tool(unittest.TestCase):
         self.assertRegex(out, r"m\.xml:\d+: FILE '\.\.", "findings name the entry's line")
         self.assertEqual(1, publish.main(["check", self.root, "m"]))
 
+    def test_patches_are_made_from_the_previous_release_and_checked(self):
+        # Release 2 of a.dll and of b.dll (in b.zip) under c2/, release 1 stays under c/.
+        self.quiet(publish.stamp, self.root, "m")
+        previous = os.path.join(self.root, "release1.xml")
+        shutil.copyfile(self.catalogue, previous)
+        files = os.path.join(self.root, REPO, "c2")
+        os.makedirs(files)
+        new_a = versioned(0x00010002, 0x00030005) + b"new code" * 50
+        with open(os.path.join(files, "a.dll"), "wb") as f:
+            f.write(new_a)
+        shutil.copyfile(os.path.join(self.root, REPO, "c", "prep.exe"), os.path.join(files, "prep.exe"))
+        with zipfile.ZipFile(os.path.join(files, "b.zip"), "w") as z:
+            z.writestr("b.dll", versioned(0x00020000, 0x00000002, 5000))
+        with open(self.catalogue, "wb") as f:
+            f.write(CATALOGUE.replace("/c/", "/c2/").encode("cp949"))
+        self.quiet(publish.stamp, self.root, "m")
+        lines = publish.zelto_patches.make(publish.this_tool(), self.root, "m", [previous], 3, io.StringIO())
+        text = read_bytes(self.catalogue).decode("cp949")
+        self.assertEqual(2, text.count("<PATCH "), lines)
+        self.assertEqual(1, text.count("<FILESHA256>"), "the archive's file names its own hash")
+        errors, out = self.quiet(publish.check, self.root, "m")
+        self.assertEqual(0, errors, out)
+        patch = os.path.join(files, "patches", sorted(os.listdir(os.path.join(files, "patches")))[0])
+
+        # A damaged patch; a base gone from ROOT; a patch to other bytes listed
+        # with its own size and hash.
+        original = read_bytes(patch)
+        with open(patch, "wb") as f:
+            f.write(original[:-3] + b"xyz")
+        errors, out = self.quiet(publish.check, self.root, "m")
+        self.assertIn("SIZE or SHA256 differs", out)
+        with open(patch, "wb") as f:
+            f.write(original)
+        away = self.root + ".a.dll"   # outside ROOT
+        shutil.move(os.path.join(self.root, REPO, "c", "a.dll"), away)
+        errors, out = self.quiet(publish.check, self.root, "m")
+        self.assertIn("it cannot be verified", out)
+        shutil.move(away, os.path.join(self.root, REPO, "c", "a.dll"))
+        a_patch = [p for p in os.listdir(os.path.join(files, "patches")) if p.startswith("a.dll.")][0]
+        a_patch = os.path.join(files, "patches", a_patch)
+        old_size, old_hash = os.path.getsize(a_patch), publish.sha256_of(a_patch)
+        publish.zelto_patches.make_patch(versioned(0x00010002, 0x00030004), new_a[:-1] + b"X", a_patch)
+        text = text.replace('SIZE="%d" SHA256="%s"' % (old_size, old_hash),
+                            'SIZE="%d" SHA256="%s"' % (os.path.getsize(a_patch), publish.sha256_of(a_patch)))
+        with open(self.catalogue, "wb") as f:
+            f.write(text.encode("cp949"))
+        errors, out = self.quiet(publish.check, self.root, "m")
+        self.assertEqual(1, errors, out)
+        self.assertIn("gives bytes other than the file's", out)
+
     def test_the_trust_rule_agrees_with_the_program(self):
         with open(os.path.join(SOURCE, "tests", "data", "trust-cases.txt"), encoding="utf-8") as table:
             cases = [line.rstrip("\n").split(" # ")[0] for line in table if line.strip() and not line.startswith("#")]
