@@ -62,7 +62,7 @@ if [ ! -f "$deps/zstd/lib/zstd.h" ]; then
     ( cd "$deps/zstd-src" && apt-get source -qq --download-only libzstd >/dev/null )
   fi
   dsc=$(ls "$deps"/zstd-src/libzstd_*.dsc | head -n 1)
-  dpkg-source -x --no-check "$dsc" "$deps/zstd" >/dev/null
+  dpkg-source -x --no-check --no-copy "$dsc" "$deps/zstd" >/dev/null
 fi
 
 # The Korean locale, built privately so Wine reads command lines as code page 949.
