@@ -79,6 +79,8 @@ public:
     std::vector<CFilePatch> m_arrPatch;  // patches from installed bytes; none usable without FILESIZE and a target hash
     int m_nPatch = -1;               // the patch this run fetches instead of the file (index), -1 none
     int m_bPatched = 0;              // the staged file was made from its patch
+    std::string m_szStagingFolder;   // where a plain download is staged when another file of the run
+                                     // has its staged name; empty = the staging folder
 
 private:
     // Reads the FILE's FILESHA256 and PATCH elements; a malformed one is

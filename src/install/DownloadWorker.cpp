@@ -7,6 +7,7 @@
 #include "install/Staging.h"
 #include "net/HttpRequest.h"
 #include "sys/Sha256.h"
+#include "sys/Util.h"
 
 #include <algorithm>
 #include <atomic>
@@ -95,6 +96,43 @@ void TransferGroups(SharedRun& run)
 
 }  // namespace
 
+void SeparateStagedNames(UpdateItems& items)
+{
+    std::vector<std::string> taken;
+    auto isTaken = [&taken](const std::string& path) {
+        for (const std::string& other : taken)
+            if (lstrcmpiA(other.c_str(), path.c_str()) == 0) return true;
+        return false;
+    };
+    // A current copy found staged keeps its place.
+    for (auto& item : items)
+        for (auto& file : item->m_arrUpdateFile)
+            if (file->m_bDownloaded && !IsArchiveDownload(*file)) taken.push_back(UnpackedPath(*file));
+    int next = 0;
+    for (auto& item : items) {
+        for (auto& file : item->m_arrUpdateFile) {
+            if (file->m_bDownloaded || IsArchiveDownload(*file)) continue;
+            file->m_szStagingFolder.clear();
+            if (!isTaken(StagedPath(*file)) && !isTaken(UnpackedPath(*file))) {
+                taken.push_back(StagedPath(*file));
+                taken.push_back(UnpackedPath(*file));
+                continue;
+            }
+            const std::string folder = CUtil::GetStagingFolder() + "\\same-" + std::to_string(++next);
+            ::CreateDirectoryA(folder.c_str(), nullptr);
+            const DWORD attributes = ::GetFileAttributesA(folder.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                WriteLog(1, "[SeparateStagedNames] %s cannot be made, or is a link", folder.c_str());
+                continue;
+            }
+            file->m_szStagingFolder = folder;
+            WriteLog(2, "[SeparateStagedNames] %s (item %s) is staged in %s: another file of the run has its name",
+                     file->m_szName.c_str(), item->m_strName.c_str(), folder.c_str());
+        }
+    }
+}
+
 void ChoosePatches(UpdateItems& items)
 {
     for (auto& item : items)
@@ -119,6 +157,7 @@ void ChoosePatches(UpdateItems& items)
 
 DWORD PrepareDownloadSizes(UpdateItems& items, HINTERNET internet)
 {
+    SeparateStagedNames(items);
     ChoosePatches(items);
     bool allStated = true;
     for (auto& item : items)

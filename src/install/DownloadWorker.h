@@ -20,12 +20,18 @@ constexpr int kParallelDownloads = 6;
 
 using UpdateItems = std::vector<std::unique_ptr<CUpdateSet>>;
 
+// Two plain downloads of the run that would land on one staged name (the
+// same NAME in two items): each after the first is staged in a folder of its
+// own ("same-<n>"), so that none is placed with another's bytes. A current
+// copy already staged keeps its name.
+void SeparateStagedNames(UpdateItems& items);
+
 // Picks for each file to fetch the patch listed for its installed bytes;
 // the files of an archive that the run needs whole, or that lies staged
 // already, take it from the archive instead.
 void ChoosePatches(UpdateItems& items);
 
-// The bytes the run will fetch (after ChoosePatches), and each file's m_dwDownloadSize: from the
+// The bytes the run will fetch (after SeparateStagedNames and ChoosePatches), and each file's m_dwDownloadSize: from the
 // catalogue when it states the size of every download (no request is sent),
 // else asked of the server with a HEAD per file, as of old.
 DWORD PrepareDownloadSizes(UpdateItems& items, HINTERNET internet);

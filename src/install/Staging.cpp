@@ -87,12 +87,19 @@ std::string ArchiveKey(const CUpdateInfo& file)
 
 }  // namespace
 
+namespace {
+std::string PlainStagingFolder(const CUpdateInfo& file)
+{
+    return file.m_szStagingFolder.empty() ? CUtil::GetStagingFolder() : file.m_szStagingFolder;
+}
+}  // namespace
+
 std::string StagedPath(const CUpdateInfo& file)
 {
     if (IsArchiveDownload(file)) return ArchiveFolder(file) + ".zip";
     std::string url = DownloadUrl(file);
     size_t end = url.find_first_of("?#");
-    return CUtil::GetStagingFolder() + "\\" + BaseName(file.m_szName) + Extension(url.substr(0, end));
+    return PlainStagingFolder(file) + "\\" + BaseName(file.m_szName) + Extension(url.substr(0, end));
 }
 
 std::string ArchiveFolder(const CUpdateInfo& file)
@@ -102,7 +109,7 @@ std::string ArchiveFolder(const CUpdateInfo& file)
 
 std::string UnpackedPath(const CUpdateInfo& file)
 {
-    return (IsArchiveDownload(file) ? ArchiveFolder(file) : CUtil::GetStagingFolder()) + "\\" + file.m_szName;
+    return (IsArchiveDownload(file) ? ArchiveFolder(file) : PlainStagingFolder(file)) + "\\" + file.m_szName;
 }
 
 void RemoveArchiveStaging(const CUpdateInfo& file)
@@ -205,6 +212,9 @@ void RemoveUnpackedArchives(const std::vector<std::unique_ptr<CUpdateSet>>& item
             if (IsArchiveDownload(*file)) kept.push_back(StagedPath(*file));
     for (const auto& item : items) {
         for (const auto& file : item->m_arrUpdateFile) {
+            // A folder of its own for a download that shared its name goes
+            // once its file has moved into place.
+            if (!file->m_szStagingFolder.empty()) ::RemoveDirectoryA(file->m_szStagingFolder.c_str());
             if (!IsArchiveDownload(*file)) continue;
             const std::string staged = StagedPath(*file);
             bool keep = false;

@@ -126,5 +126,32 @@ class Parallel(f.FaultScenario):
         self.assertEqual([], staged_left(), "no partial file of any transfer")
 
 
+    def test_two_items_with_a_file_of_the_same_name_each_get_their_own(self):
+        # One NAME, two items, two destinations, other bytes; the second is
+        # staged apart, and both are placed with their own bytes.
+        for sub, data in (("a", b"A" * 1000), ("b", b"B" * 2000)):
+            os.makedirs(os.path.join(f.WWW, "zelto", "zeltosetup", "components", "same", sub), exist_ok=True)
+            with open(os.path.join(f.WWW, "zelto", "zeltosetup", "components", "same", sub, "same.dat"), "wb") as fh:
+                fh.write(data)
+        file_xml = ("<FILE NAME='same.dat'><SOURCE>%ssame/%s/same.dat</SOURCE>"
+                    "<DEST>[PROGRAMS]Zelto\\%s</DEST></FILE>")
+        f.publish("samemode", [("SameA", [file_xml % (f.COMPONENTS, "a", "SameA")]),
+                               ("SameB", [file_xml % (f.COMPONENTS, "b", "SameB")])])
+        placed = [os.path.join(z.PROGRAM_FILES, "Zelto", d, "same.dat") for d in ("SameA", "SameB")]
+        try:
+            run = z.run_driver(["-x", f.doc("samemode")], presses=[1], timeout=60)
+            self.assertEqual(100, run.status_codes()[-1], run.lines)
+            for path, data in zip(placed, (b"A" * 1000, b"B" * 2000)):
+                with open(path, "rb") as fh:
+                    self.assertEqual(data, fh.read(), path)
+            self.assertFalse(os.path.exists(os.path.join(f.STAGING, "same-1")), "its own folder goes once it is placed")
+        finally:
+            for path in placed:
+                if os.path.exists(path):
+                    os.remove(path)
+            z.reg("delete", z.UNINSTALL_KEY + "\\SameA", "/f")
+            z.reg("delete", z.UNINSTALL_KEY + "\\SameB", "/f")
+
+
 if __name__ == "__main__":
     z.main()
