@@ -6,7 +6,6 @@
 #include "install/FilePatch.h"
 #include "install/Staging.h"
 #include "net/HttpRequest.h"
-#include "sys/Sha256.h"
 #include "sys/Util.h"
 
 #include <algorithm>
@@ -119,10 +118,7 @@ void SeparateStagedNames(UpdateItems& items)
                 continue;
             }
             const std::string folder = CUtil::GetStagingFolder() + "\\same-" + std::to_string(++next);
-            ::CreateDirectoryA(folder.c_str(), nullptr);
-            const DWORD attributes = ::GetFileAttributesA(folder.c_str());
-            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-                (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            if (!CUtil::MakePlainFolder(folder)) {
                 WriteLog(1, "[SeparateStagedNames] %s cannot be made, or is a link", folder.c_str());
                 continue;
             }
@@ -143,8 +139,7 @@ void ChoosePatches(UpdateItems& items)
         if (!IsArchiveDownload(*group.front())) continue;
         bool whole = false;
         for (CUpdateInfo* file : group) whole = whole || file->m_nPatch < 0;
-        const CUpdateInfo& first = *group.front();
-        whole = whole || (!first.m_szSha256.empty() && CSha256::Same(CSha256::OfFile(StagedPath(first).c_str()), first.m_szSha256));
+        whole = whole || ArchiveStaged(*group.front());
         if (whole)
             for (CUpdateInfo* file : group) file->m_nPatch = -1;
     }

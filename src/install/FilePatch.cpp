@@ -5,6 +5,7 @@
 #include "base/Log.h"
 #include "net/HttpUtil.h"
 #include "sys/Sha256.h"
+#include "sys/Util.h"
 #include "zip/ZstdPatch.h"
 
 #include <algorithm>
@@ -96,16 +97,6 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes)
     return false;
 }
 
-// The folder the staged file lies in exists and is no link.
-bool PrepareFolder(const std::string& path)
-{
-    const std::string folder = path.substr(0, path.find_last_of('\\'));
-    ::CreateDirectoryA(folder.c_str(), nullptr);
-    const DWORD attributes = ::GetFileAttributesA(folder.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 }  // namespace
 
 const std::string& TargetSha256(const CUpdateInfo& file)
@@ -144,7 +135,7 @@ bool StageFromPatch(CUpdateInfo& file, const std::string& staged, HINTERNET inte
     zip::PatchResult applied = zip::PatchResult::Ok;
 
     WriteLog(2, "[DownloadInstallFiles] Download Patch %s -> %s", patch.url.c_str(), patchPath.c_str());
-    if (!PrepareFolder(patchPath)) {
+    if (!CUtil::MakePlainFolder(patchPath.substr(0, patchPath.find_last_of('\\')))) {
         failure = "its folder cannot be made";
     } else if (!CHttpUtil::DownloadFile(internet, patchPath.c_str(), patch.url.c_str(), TRUE, progressWnd, cancelEvent,
                                         patch.sha256.c_str(), patch.size)) {

@@ -126,6 +126,12 @@ void RemoveArchiveStaging(const CUpdateInfo& file)
     if (::GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES) CUtil::RemoveFolderTree(folder);
 }
 
+bool ArchiveStaged(const CUpdateInfo& file)
+{
+    return IsArchiveDownload(file) && !file.m_szSha256.empty() &&
+           CSha256::Same(CSha256::OfFile(StagedPath(file).c_str()), file.m_szSha256);
+}
+
 ULONGLONG DownloadBound(const CUpdateInfo& file)
 {
     const DWORD stated = StatedDownloadSize(file);
@@ -152,10 +158,7 @@ BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWn
     const std::string url = DownloadUrl(file), staged = StagedPath(file);
     if (file.m_bDownloaded) return TRUE;
     const bool archive = IsArchiveDownload(file);
-    // An archive a run fetched before (kept until its files are placed)
-    // counts when its bytes are the published ones.
-    const bool kept = archive && !file.m_szSha256.empty() &&
-                      CSha256::Same(CSha256::OfFile(staged.c_str()), file.m_szSha256);
+    const bool kept = ArchiveStaged(file);
     // A patch against the installed bytes first; when it fails, the whole
     // file (its whole size now counts).
     if (!kept && file.m_nPatch >= 0) {
@@ -268,11 +271,7 @@ BOOL UnpackArchive(const std::string& archivePath, const std::string& folder, HW
     zip::Progress progress = nullptr;
     if (wnd && message)
         progress = [&](const std::string& name, uint64_t done, uint64_t total) { return callback.Callback(name, done, total); };
-    DWORD attributes = ::GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES && ::CreateDirectoryA(folder.c_str(), nullptr))
-        attributes = ::GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (!CUtil::MakePlainFolder(folder)) {
         WriteLog(1, "[UnpackArchive] %s cannot be made, or is a link: nothing is unpacked", folder.c_str());
         return FALSE;
     }

@@ -47,6 +47,10 @@ void EmptyStagingFolder();
 // emptied it and nothing came into it since.
 void RemoveEmptiedStagingFolder();
 
+// An archive a run fetched before (kept until its files are placed) that
+// counts: its bytes are the published ones (SHA256).
+bool ArchiveStaged(const CUpdateInfo& file);
+
 // True when the file is unpacked from a ZIP download (SOURCE ends in ".zip",
 // NAME has another extension).
 bool IsArchiveDownload(const CUpdateInfo& file);

@@ -90,6 +90,15 @@ bool CUtil::WritableByAdministratorsOnly(PSECURITY_DESCRIPTOR descriptor)
     return true;
 }
 
+bool CUtil::MakePlainFolder(const std::string& folder)
+{
+    DWORD attributes = ::GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES && ::CreateDirectoryA(folder.c_str(), nullptr))
+        attributes = ::GetFileAttributesA(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 namespace {
 
 bool IsLink(const std::string& path)

@@ -42,6 +42,9 @@ public:
     // Deletes folder with everything below it; a link or junction inside is
     // removed as a name, never followed.
     static void RemoveFolderTree(const std::string& folder);
+    // Makes folder when it is missing (its parent exists); true when it is a
+    // folder afterwards and no link or junction, so that it may be written into.
+    static bool MakePlainFolder(const std::string& folder);
     static int CountFilesInFolder(const char* folder);
 
     // --- File facts ---
