@@ -90,7 +90,7 @@ class Archives(f.FaultScenario):
         url = ZIPPED + "shared.zip"
         run = self.install("sharezip", [("First", [file_xml("a.bin", url, sha), file_xml("b.bin", url, sha)]),
                                         ("Second", [file_xml("c.bin", url, sha)])])
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertEqual((a, b, c), (placed("a.bin"), placed("b.bin"), placed("c.bin")))
         self.assertEqual(1, z.requested_urls("GET").count(url), "one archive, one request")
         self.assertEqual([], [n for n in staging_entries() if n.startswith("zip-")],
@@ -112,7 +112,7 @@ class Archives(f.FaultScenario):
                                         ("Two", [file_xml("same.bin", ZIPPED + "two.zip", sha2, dest=OTHER)]),
                                         ("Plain", [file_xml("same.bin", ZIPPED + "same.bin", sha3,
                                                             dest=OTHER + "\\Plain")])])
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertEqual(first, placed("same.bin"), "the first archive's entry")
         self.assertEqual(second, placed("same.bin", OTHER_DIR), "the second archive's entry")
         self.assertEqual(plain, placed("same.bin", os.path.join(OTHER_DIR, "Plain")), "the plain download")
@@ -129,12 +129,12 @@ class Archives(f.FaultScenario):
         bad_xml = file_xml("ZeltoBadReg.dll", ZIPPED + "ZeltoBadReg.dll", bad_sha).replace(
             "</FILE>", "<REGISTER>1</REGISTER></FILE>")
         run = self.install("keptzip", [("Zipped", [file_xml("a.bin", url, sha), bad_xml])], presses=(1, 1))
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertEqual(101, run.last_status(), run.lines)
         self.assertEqual(1, len([n for n in staging_entries() if n.startswith("zip-") and n.endswith(".zip")]),
                          staging_entries())
         z.clear_requests()
         run = self.install("keptzip", [("Zipped", [file_xml("a.bin", url, sha)])])
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertEqual(a, placed("a.bin"))
         self.assertNotIn(url, z.requested_urls("GET"), "the staged archive matched its SHA256: not fetched again")
         self.assertEqual([], [n for n in staging_entries() if n.startswith("zip-")], "placed: nothing left")

@@ -66,7 +66,7 @@ class Crash(f.FaultScenario):
         old_big, new_big = 16 << 20, 48 << 20
         publish(4, old_big)
         run = z.run_driver(["-x", f.doc("crashmode")], presses=[1], timeout=120)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         old_ctl = digest_of(os.path.join(z.OMBRIX_DIR, "ZeltoTestCtl.dll"))
         self.assertEqual(generated(old_big), digest_of(os.path.join(z.OMBRIX_DIR, BIG)))
 
@@ -102,7 +102,7 @@ class Crash(f.FaultScenario):
         # The next run puts the interrupted item back first, then installs.
         z.clear_log()
         run = z.run_driver(["-x", f.doc("crashmode")], presses=[1], timeout=120)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertIn("[RecoverInterruptedItems] Crash: a run ended while it was installing it; rolled back", z.read_log())
         self.assertEqual(generated(new_big), digest_of(os.path.join(z.OMBRIX_DIR, BIG)))
         self.assertEqual(new_ctl, digest_of(os.path.join(z.OMBRIX_DIR, "ZeltoTestCtl.dll")))

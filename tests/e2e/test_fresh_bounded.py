@@ -85,7 +85,7 @@ class FreshBounded(unittest.TestCase):
     def test_only_the_newest_unexpired_catalogue_of_the_mode_installs(self):
         serve_signed(signed("zeltosetup", "--serial", "200"))
         run = self.run_signed([1])
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertTrue(f.installed("ZeltoTestCtl.dll"))
         self.assertEqual("200", z.reg_value(SERIALS_KEY, "zeltosetup"), "the accepted serial is kept")
         z.reg("delete", s.ADDREG_KEY, "/f")
@@ -129,7 +129,7 @@ class FreshBounded(unittest.TestCase):
         # The same serial again is accepted (a catalogue fetched twice).
         serve_signed(signed("zeltosetup", "--serial", "200"))
         run = self.run_signed([1])
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertEqual("1.0.0.5", z.reg_value(s.ADDREG_KEY, "Installed"))
 
     def test_a_catalogue_signed_before_binding_is_refused(self):
@@ -158,7 +158,7 @@ class FreshBounded(unittest.TestCase):
                 rules[CONTROL_URL[len("http://"):]] = rule
                 z.set_rules(rules)
                 run = self.run_signed([1, 1])
-                self.assertEqual(101, run.status_codes()[-1], run.lines)
+                self.assertEqual(101, run.last_status(), run.lines)
                 self.assertEqual(1603, run.exit_code)
                 self.assertTrue(self.boxes(run)[0].startswith(f.MSG_DOWNLOAD_FAILED + "\nErrorCode = 1020("),
                                 self.boxes(run))
@@ -189,7 +189,7 @@ class FreshBounded(unittest.TestCase):
         run = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1, 1], timeout=280, exe=s.SIGNED_EXE)
         took = time.time() - started
         self.assertFalse(run.timed_out, "the run waited for the trickle until the driver's 280 s limit")
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertEqual(101, run.last_status(), run.lines)
         self.assertLess(took, 230, "three tries of a minute and the waits between them")
         self.assertTrue(self.boxes(run)[0].startswith(f.MSG_DOWNLOAD_FAILED + "\nErrorCode = 1021("), self.boxes(run))
         self.assertEqual(3, z.requested_urls("GET").count(CONTROL_URL), "a stalled try is tried again")

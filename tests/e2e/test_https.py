@@ -88,7 +88,7 @@ class Https(unittest.TestCase):
     def test_an_install_all_over_tls(self):
         self.serve_https()
         run = z.run_driver(["-x", HTTPS_DOC], presses=[1], timeout=90, exe=s.SIGNED_EXE)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertTrue(f.installed("ZeltoTestCtl.dll") and f.installed("ZeltoTestCtl2.dll"))
         gets = self.portal_gets()
         self.assertIn("https://" + CATALOGUE_PATH, gets)
@@ -100,7 +100,7 @@ class Https(unittest.TestCase):
         # The unsigned program and catalogue of old: only the host moved to TLS.
         self.rules({"http://" + CATALOGUE_PATH: {"redirect": "https://" + CATALOGUE_PATH}})
         run = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1], timeout=90)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertIn("https://" + CATALOGUE_PATH, self.portal_gets())
         self.assertTrue(f.installed("ZeltoTestCtl.dll"))
 
@@ -129,7 +129,7 @@ class Https(unittest.TestCase):
         self.serve_https()
         self.rules({"https://" + CONTROL_PATH: {"redirect": "http://" + CONTROL_PATH}})
         run = z.run_driver(["-x", HTTPS_DOC], presses=[1, 1], timeout=90, exe=s.SIGNED_EXE)
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertEqual(101, run.last_status(), run.lines)
         self.assertNotIn(40, run.status_codes())
         self.assertTrue(self.boxes(run)[0].startswith(f.MSG_DOWNLOAD_FAILED + "\nErrorCode = 1004("), self.boxes(run))
         self.assertIn("[DownloadFile] https://%s was redirected to http://%s: from https to http is refused"

@@ -127,7 +127,7 @@ class Install(z.SampleScenario):
     def test_no_show_if_update_skips_the_notification_on_updates(self):
         z.reset_installation()
         first = z.run_driver(["-x", DOC], presses=[1], timeout=90)
-        self.assertEqual(100, first.status_codes()[-1], first.lines)
+        self.assertEqual(100, first.last_status(), first.lines)
         z.reg("add", r"HKCU\SOFTWARE\QRV Corporation", "/v", "NoShowIfUpdate", "/t", "REG_DWORD", "/d", "1", "/f")
         update = z.run_driver(["-x", DOC], timeout=60)
         self.assertEqual([20, 21, 22, 40, 100], update.status_codes(), update.lines)

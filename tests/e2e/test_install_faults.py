@@ -89,7 +89,7 @@ class Faults(FaultScenario):
                                         file_xml("ZeltoTestCtl.dll", COMPONENTS + "v1005/ZeltoTestCtl.dll",
                                                  "<VERSION>1,0,0,5</VERSION>")])])
         run = z.run_driver(["-x", doc("zipmode")], presses=[1], timeout=90)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertTrue(installed("ZeltoTestCtl2.dll"), "unpacked from the archive and placed")
         self.assertTrue(installed("ZeltoTestCtl.dll"))
         urls = z.requested_urls()
@@ -106,7 +106,7 @@ class Faults(FaultScenario):
         boxes = [w["text"] for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"] and 1009 not in w["ids"]]
         self.assertEqual(1, len(boxes), run.lines)
         self.assertTrue(boxes[0].startswith(MSG_DOWNLOAD_FAILED + "\nErrorCode = 1005("), boxes)
-        self.assertEqual(101, run.status_codes()[-1])
+        self.assertEqual(101, run.last_status())
         self.assertFalse(installed("ZeltoTestCtl2.dll"), "nothing is installed")
 
     def test_an_installation_failure_after_the_download(self):
@@ -120,7 +120,7 @@ class Faults(FaultScenario):
         publish("badreg", [("BadReg", [file_xml("ZeltoBadReg.dll", "http://down.zelto.com/zelto/zeltosetup/bad/ZeltoBadReg.dll",
                                                 "<REGISTER>1</REGISTER>")])])
         run = z.run_driver(["-x", doc("badreg")], presses=[1, 1], timeout=90)
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertEqual(101, run.last_status(), run.lines)
         self.assertIn(40, run.status_codes(), "the download succeeded")
         self.assertEqual(1603, run.exit_code)
         boxes = [w["text"] for w in run.windows if w["class"] == "#32770" and w["text"]]
@@ -158,7 +158,7 @@ class Faults(FaultScenario):
                 finally:
                     holder.kill()
                     holder.wait(timeout=30)
-                self.assertEqual(status, run.status_codes()[-1], run.lines)
+                self.assertEqual(status, run.last_status(), run.lines)
                 self.assertEqual(code, run.exit_code)
                 self.assertTrue(any(w["text"].startswith("새로운 설정 내용을 적용하기 위해") for w in run.windows),
                                 run.lines)
@@ -178,7 +178,7 @@ class Faults(FaultScenario):
         finally:
             holder.kill()
             holder.wait(timeout=30)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertEqual(0, run.exit_code, "no restart was asked for")
         self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"] and 1009 not in w["ids"]])
         pending = z.reg("query", SESSION_MANAGER, "/v", "PendingFileRenameOperations").stdout.decode("cp949", "replace")

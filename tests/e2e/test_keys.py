@@ -80,12 +80,12 @@ class Keys(unittest.TestCase):
 
     def assert_installs(self, run, why):
         self.assertFalse(run.timed_out, run.lines)
-        self.assertEqual(100, run.status_codes()[-1], "%s: %s" % (why, run.lines))
+        self.assertEqual(100, run.last_status(), "%s: %s" % (why, run.lines))
         self.assertEqual("1.0.0.5", z.reg_value(s.ADDREG_KEY, "Installed"), why)
 
     def assert_refused_with(self, run, code, why):
         self.assertFalse(run.timed_out, run.lines)
-        self.assertEqual(101, run.status_codes()[-1], why)
+        self.assertEqual(101, run.last_status(), why)
         self.assertTrue(self.boxes(run)[0].startswith(s.MSG_BAD_CATALOGUE + "\nErrorCode = %d(" % code),
                         (why, self.boxes(run)))
         self.assertIsNone(z.reg_value(s.ADDREG_KEY, "Installed"), "nothing of the catalogue applied: " + why)

@@ -72,7 +72,7 @@ class Parallel(f.FaultScenario):
         # Each body takes about a second: sequential transfers could not overlap.
         z.set_rules(rules({"size": SIZE, "trickle": [8000, 200]}))
         run = z.run_driver(["-x", f.doc("parmode")], presses=[1], timeout=90)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         urls = [BASE + "par%d.bin" % i for i in range(4)]
         self.assertTrue(all(f.installed("par%d.bin" % i) for i in range(4)))
         self.assertEqual([], [u for u in z.requested_urls("HEAD") if u in urls], "the catalogue stated every size")
@@ -89,7 +89,7 @@ class Parallel(f.FaultScenario):
         f.publish("parmode", [("Par", files(4, skip_size=2))])
         z.set_rules(rules({"size": SIZE}))
         run = z.run_driver(["-x", f.doc("parmode")], presses=[1], timeout=90)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         heads = [u for u in z.requested_urls("HEAD") if u.startswith(BASE)]
         self.assertEqual(4, len(heads), heads)
 
@@ -99,7 +99,7 @@ class Parallel(f.FaultScenario):
         z.set_rules(rules({"size": SIZE, "trickle": [1000, 250]}, f3={"status": 404}))
         run = z.run_driver(["-x", f.doc("parmode")], presses=[1, 1], timeout=90)
         self.assertFalse(run.timed_out, run.lines)
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertEqual(101, run.last_status(), run.lines)
         self.assertEqual(1603, run.exit_code)
         boxes = [w["text"] for w in run.windows if w["class"] == "#32770" and w["text"]]
         self.assertTrue(boxes and boxes[0].startswith(f.MSG_DOWNLOAD_FAILED + "\nErrorCode = 1005("),
@@ -118,7 +118,7 @@ class Parallel(f.FaultScenario):
         run = z.run_driver(["-x", f.doc("parmode")], presses=[1, 2], hold_ms=1500, timeout=90)
         self.assertFalse(run.timed_out, run.lines)
         self.assertEqual(1602, run.exit_code, run.lines)
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertEqual(101, run.last_status(), run.lines)
         self.assertNotIn(40, run.status_codes())
         self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"]
                               and 1009 not in w["ids"]], "a cancelled run shows no message")
@@ -140,7 +140,7 @@ class Parallel(f.FaultScenario):
         placed = [os.path.join(z.PROGRAM_FILES, "Zelto", d, "same.dat") for d in ("SameA", "SameB")]
         try:
             run = z.run_driver(["-x", f.doc("samemode")], presses=[1], timeout=60)
-            self.assertEqual(100, run.status_codes()[-1], run.lines)
+            self.assertEqual(100, run.last_status(), run.lines)
             for path, data in zip(placed, (b"A" * 1000, b"B" * 2000)):
                 with open(path, "rb") as fh:
                     self.assertEqual(data, fh.read(), path)

@@ -112,7 +112,7 @@ class Patches(f.FaultScenario):
     def install(self, what):
         z.clear_requests()
         run = z.run_driver(["-x", f.doc(MODE)], presses=[1], timeout=90)
-        self.assertEqual(100, run.status_codes()[-1], "%s: %s" % (what, run.lines))
+        self.assertEqual(100, run.last_status(), "%s: %s" % (what, run.lines))
         return run
 
     def install_release_one(self):

@@ -59,7 +59,7 @@ class Planting(z.SampleScenario):
         self.assertFalse(run.timed_out, run.lines)
         self.assertEqual([], markers(), "a library planted beside the program was loaded by the install")
         self.assertEqual(0, run.exit_code, run.lines)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
 
         # The entry names the copy in the program files folder, the same bytes.
         copy = "C:\\" + os.path.relpath(COPY, z.PREFIX_C).replace("/", "\\")

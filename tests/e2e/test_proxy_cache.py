@@ -72,14 +72,14 @@ class ProxyCache(f.FaultScenario):
         f.publish("cached", [("Cached", [f.file_xml(control, f.COMPONENTS + "v1004/" + control,
                                                     "<VERSION>1,0,0,4</VERSION>")])])
         first = self.run_through_squid("cached")
-        self.assertEqual(100, first.status_codes()[-1], first.lines)
+        self.assertEqual(100, first.last_status(), first.lines)
         self.assertTrue(f.installed(control))
 
         # 1.0.0.5 is published while the proxy holds the old catalogue.
         f.publish("cached", [("Cached", [f.file_xml(control, f.COMPONENTS + "v1005/" + control,
                                                     "<VERSION>1,0,0,5</VERSION>")])])
         second = self.run_through_squid("cached")
-        self.assertEqual(100, second.status_codes()[-1], second.lines)
+        self.assertEqual(100, second.last_status(), second.lines)
         with open(os.path.join(z.OMBRIX_DIR, control), "rb") as placed, \
                 open(os.path.join(z.BIN, "tests", "components", "v1005", control), "rb") as published:
             self.assertTrue(placed.read() == published.read(), "the newly published version is installed")
@@ -94,14 +94,14 @@ class ProxyCache(f.FaultScenario):
         proxy = {"ZELTO_PROXY": "http://127.0.0.1:%d" % self.port}
         try:
             first = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1], timeout=90, exe=signed.SIGNED_EXE, env=proxy)
-            self.assertEqual(100, first.status_codes()[-1], first.lines)
+            self.assertEqual(100, first.last_status(), first.lines)
             components = [u for u in z.requested_urls("GET") if "/components/" in u]
             self.assertEqual(2, len(components), components)
 
             z.reset_installation()
             z.clear_requests()
             second = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1], timeout=90, exe=signed.SIGNED_EXE, env=proxy)
-            self.assertEqual(100, second.status_codes()[-1], second.lines)
+            self.assertEqual(100, second.last_status(), second.lines)
             self.assertTrue(f.installed("ZeltoTestCtl.dll") and f.installed("ZeltoTestCtl2.dll"))
             origin = z.requested_urls()
             self.assertEqual([], [u for u in origin if "/components/" in u], "the proxy answered the components")

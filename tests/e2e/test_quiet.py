@@ -91,7 +91,7 @@ class Quiet(z.SampleScenario):
             run = self.quiet(["-x", f.doc("heldmode", force=1)], timeout=90)
             no_windows(self, run, "the quiet install of a held file")
             self.assertEqual(3010, run.exit_code, run.lines)
-            self.assertEqual(90, run.status_codes()[-1])
+            self.assertEqual(90, run.last_status())
             self.assertIsNone(holder.poll(), "the program holding the file still runs")
             pending = z.reg("query", f.SESSION_MANAGER, "/v", "PendingFileRenameOperations").stdout
             self.assertIn(b"ZeltoTestCtl.dll", pending)

@@ -48,7 +48,7 @@ class Retry(f.FaultScenario):
         self.publish("resume")
         z.set_rules({BIG_RULE: {"fail_first": 1, "reset_after": 10 << 20, "ranges": True}})
         run = z.run_driver(["-x", f.doc("resume")], presses=[1], timeout=120)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertEqual(0, run.exit_code)
         with open(os.path.join(z.OMBRIX_DIR, "ZeltoBig.bin"), "rb") as placed:
             self.assertTrue(placed.read() == self.data, "the right bytes installed")
@@ -71,7 +71,7 @@ class Retry(f.FaultScenario):
         self.publish("restart", sha256=False)
         z.set_rules({BIG_RULE: {"fail_first": 1, "reset_after": 5 << 20, "ranges": True}})
         run = z.run_driver(["-x", f.doc("restart")], presses=[1], timeout=120)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         gets = [r for r in requests_of(BIG) if r["method"] == "GET"]
         self.assertEqual(["", ""], [r["range"] for r in gets], "nothing vouches for joined bytes: from the start")
         percents = [d for c, d, _ in run.statuses if c == 30]
@@ -83,7 +83,7 @@ class Retry(f.FaultScenario):
         started = time.time()
         run = z.run_driver(["-x", f.doc("flaky")], presses=[1, 1], timeout=120)
         self.assertGreater(time.time() - started, 4, "waited 1 s and 3 s between the tries")
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertEqual(101, run.last_status(), run.lines)
         self.assertEqual(1603, run.exit_code)
         boxes = [w["text"] for w in run.windows if w["class"] == "#32770" and w["text"]]
         self.assertTrue(boxes and boxes[0].startswith(f.MSG_DOWNLOAD_FAILED + "\nErrorCode = 1005("), boxes)

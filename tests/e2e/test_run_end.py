@@ -22,7 +22,7 @@ class RunEnd(f.FaultScenario):
         self.assertTrue(run.closed, run.lines)
         self.assertFalse(run.timed_out, "the program did not end after the close request: %s" % run.lines)
         self.assertEqual(1603, run.exit_code, "ended by itself with the failed run's code, no crash")
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertEqual(101, run.last_status(), run.lines)
         self.assertNotIn(40, run.status_codes())
         self.assertEqual([], self.message_boxes(run), "a close request shows no message")
         self.assertFalse(f.installed("ZeltoTestCtl.dll") or f.installed("ZeltoTestCtl2.dll"), "nothing placed")
@@ -38,8 +38,8 @@ class RunEnd(f.FaultScenario):
         run = z.run_driver(["-x", f.doc("closeinst")], presses=[1], close_on=40, timeout=60)
         self.assertTrue(run.closed, run.lines)
         self.assertFalse(run.timed_out, "the program did not end after the close request: %s" % run.lines)
-        self.assertIn(run.status_codes()[-1], (100, 101), run.lines)
-        self.assertEqual({100: 0, 101: 1603}[run.status_codes()[-1]], run.exit_code)
+        self.assertIn(run.last_status(), (100, 101), run.lines)
+        self.assertEqual({100: 0, 101: 1603}[run.last_status()], run.exit_code)
         for item, name in (("First", "ZeltoTestCtl.dll"), ("Second", "ZeltoTestCtl2.dll")):
             recorded = z.reg_value(z.UNINSTALL_KEY + "\\" + item + "\\" + name[:-4], "FilePath") is not None
             self.assertEqual(f.installed(name), recorded, "%s is installed and recorded, or neither" % name)
@@ -67,7 +67,7 @@ class RunEnd(f.FaultScenario):
         self.assertNotIn("http://down.zelto.com/zelto/zeltosetup/Repository/twice/twice.xml", z.requested_urls(),
                          "the second run asks the server nothing")
         self.assertIn("[ZeltoSetup][OnStart] Another ZeltoSetup is running; this one ends", z.read_log())
-        self.assertEqual(102, first["run"].status_codes()[-1], "the first run goes on undisturbed")
+        self.assertEqual(102, first["run"].last_status(), "the first run goes on undisturbed")
         self.assertEqual(1602, first["run"].exit_code)
 
     def test_without_the_progress_window(self):
@@ -75,7 +75,7 @@ class RunEnd(f.FaultScenario):
         # and the run still installs and reports its percents.
         f.publish("quiet", [("Quiet", [f.file_xml("ZeltoTestCtl.dll", f.COMPONENTS + "v1005/ZeltoTestCtl.dll")])])
         run = z.run_driver(["-x", f.doc("quiet", show=0)], presses=[1], timeout=60)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertIn(30, run.status_codes())
         self.assertEqual([], [w for w in run.windows if 1000 in w["ids"]], "no progress window")
         self.assertTrue(f.installed("ZeltoTestCtl.dll"))
@@ -86,7 +86,7 @@ class RunEnd(f.FaultScenario):
         z.set_rules({"down.zelto.com/zelto/zeltosetup/components/v1005/ZeltoTestCtl.dll": {"no_length": True},
                      "down.zelto.com/zelto/zeltosetup/components/v1004/ZeltoTestCtl2.dll": {"no_length": True}})
         run = z.run_driver(["-x", f.doc("nolen")], presses=[1], timeout=60)
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertEqual(0, run.exit_code)
         codes = run.status_codes()
         percents = [data for code, data, _ in run.statuses if code == 30]

@@ -88,7 +88,7 @@ class NotificationScreens(unittest.TestCase):
         finally:
             z.reg("delete", key, "/f")
             z.reset_installation()
-        self.assertEqual(102, run.status_codes()[-1], run.lines)
+        self.assertEqual(102, run.last_status(), run.lines)
         self.assertEqual(1, len(shots))
         self.assertTrue(os.path.getsize(shots[0]) > 1000)
 

@@ -84,7 +84,7 @@ class Signed(unittest.TestCase):
     def test_a_signed_catalogue_installs(self):
         serve()
         run = self.run_signed([1])
-        self.assertEqual(100, run.status_codes()[-1], run.lines)
+        self.assertEqual(100, run.last_status(), run.lines)
         self.assertTrue(f.installed("ZeltoTestCtl.dll") and f.installed("ZeltoTestCtl2.dll"))
         self.assertEqual("1.0.0.5", z.reg_value(ADDREG_KEY, "Installed"))
         self.assertIn("zeltosetup.xml.sig verified", read_log())
@@ -118,7 +118,7 @@ class Signed(unittest.TestCase):
         os.makedirs(other, exist_ok=True)
         shutil.copy(os.path.join(z.BIN, "tests", "components", "v1004", "ZeltoTestCtl.dll"), other)
         run = self.run_signed([1, 1])
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertEqual(101, run.last_status(), run.lines)
         self.assertNotIn(40, run.status_codes())
         self.assertTrue(self.boxes(run)[0].startswith(f.MSG_DOWNLOAD_FAILED + "\nErrorCode = 1016("), self.boxes(run))
         self.assertFalse(f.installed("ZeltoTestCtl.dll") or f.installed("ZeltoTestCtl2.dll"), "nothing placed")
@@ -135,7 +135,7 @@ class Signed(unittest.TestCase):
                                                                                       "no_length": True}
         z.set_rules(rules)
         run = self.run_signed([1, 1])
-        self.assertEqual(101, run.status_codes()[-1], run.lines)
+        self.assertEqual(101, run.last_status(), run.lines)
         self.assertNotIn(100, run.status_codes())
         # Read as a whole body, the hash catches it (1016); when the reset
         # overtakes the answer's headers, which the system then discards, the

@@ -47,7 +47,7 @@ class Uninstall(z.SampleScenario):
         z.reset_installation()
         z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
         installed = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1], timeout=90)
-        self.assertEqual(100, installed.status_codes()[-1], installed.lines)
+        self.assertEqual(100, installed.last_status(), installed.lines)
         z.reg("add", r"HKCU\SOFTWARE\QRV Corporation", "/v", "NoShowIfUpdate", "/t", "REG_DWORD", "/d", "1", "/f")
         if os.path.exists(CACHE_LOG):
             os.remove(CACHE_LOG)

@@ -37,6 +37,11 @@ class DriverRun:
     def status_codes(self):
         return [s[0] for s in self.statuses]
 
+    def last_status(self):
+        """The last status posted, or None when the driver saw none (an
+        assertion on it then fails with the run's lines, not an IndexError)."""
+        return self.statuses[-1][0] if self.statuses else None
+
 
 def _field(line, name):
     key = name + '="'
