@@ -1,6 +1,7 @@
 // Reads the catalogue's UPDATEITEM, FILE and RUNFILE elements into the model.
 #include "catalogue/CatalogueSignature.h"
 #include "catalogue/CatalogueValues.h"
+#include "catalogue/ItemRollout.h"
 #include "catalogue/UpdateDecision.h"
 #include "catalogue/UpdateInfoMgr.h"
 
@@ -76,10 +77,14 @@ void CUpdateSet::ReadUpdateItem(const pugi::xml_node& element)
 {
     m_strName = element.attribute("NAME").value();
     m_bSelfUninstaller = std::strcmp(element.attribute("SELFUNINSTALLER").value(), "1") == 0 ? 1 : 0;
+    // An item whose release has not reached this machine (or that a policy
+    // holds) stays as it is: none of its files or registry elements is read.
+    m_bHeld = RolloutHoldsItem(element, m_strName, m_nStage) ? 1 : 0;
 
     for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
         if (child.type() != pugi::node_element) continue;
         const std::string name = child.name();
+        if (m_bHeld && (name == "FILE" || name == "ADDREG" || name == "DELREG")) continue;
         if (name == "FILE") {
             auto file = std::make_unique<CUpdateInfo>();
             bool rejected = false;

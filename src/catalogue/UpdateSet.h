@@ -25,7 +25,8 @@ public:
     std::string GetStatisticsTag(const std::string& serviceName) const;
 
     // Reads an UPDATEITEM element whose mode matched: files (decided one by
-    // one), registry elements (applied at once), description, tags, publisher.
+    // one), registry elements (applied at once), description, tags, publisher;
+    // no files or registry elements when its rollout or a policy holds it.
     void ReadUpdateItem(const pugi::xml_node& element);
     BOOL AddRegistry(const pugi::xml_node& element);
     BOOL DeleteRegistry(const pugi::xml_node& element);
@@ -35,5 +36,7 @@ public:
     std::string m_strPublisher;                   // attribute NAME of element PUBLISHER
     std::map<std::string, std::string> m_mapLog;  // LOG: service name -> statistics tag
     int m_bSelfUninstaller = 0;                   // SELFUNINSTALLER = "1"
+    int m_bHeld = 0;                              // its ROLLOUT stage or a policy holds it back
+    int m_nStage = -1;                            // its ROLLOUT stage in hundredths of a percent; -1 none
     std::vector<std::unique_ptr<CUpdateInfo>> m_arrUpdateFile;   // owned, in catalogue order
 };
