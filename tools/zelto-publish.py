@@ -8,6 +8,8 @@ the catalogue of MODE at ROOT/<host>/zelto/zeltosetup/Repository/MODE/MODE.xml.
     zelto-publish.py stamp ROOT MODE                 sizes, versions, times, SHA256s from the files
     zelto-publish.py patch ROOT MODE --previous OLD.xml ... [--releases N]
                                                      zstd patches from earlier releases' files
+    zelto-publish.py rollout ROOT MODE ITEM [--percent P | --ramp P:H,...] [--halt | --resume] [--critical]
+                                                     stages an item's release (see tools/zelto_rollout.py)
     zelto-publish.py sign ROOT MODE --key KEY.pem [--expires T | --valid-days N] [--serial N]
                                                      binds the catalogue to MODE, a SERIAL and an
                                                      expiry, and writes MODE.xml.sig beside it
@@ -41,6 +43,7 @@ import xml.etree.ElementTree as ET
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zelto_keys  # noqa: E402  (beside this script)
 import zelto_patches  # noqa: E402
+import zelto_rollout  # noqa: E402
 
 ENCODING = "cp949"
 DOMAIN_SUFFIX = ".zelto.com"          # the program's trusted origin (build-time configuration)
@@ -51,7 +54,7 @@ KNOWN = {
     "DELETEREGKEY", "REBOOT", "EXECUTE", "PARAM", "SHAREDDLL", "RUNFILE", "RUNSOURCE", "RUNDEST", "RUNPARAM",
     "RUNVERSION", "CLASSID", "MAINFILE", "SHA256", "RUNSHA256", "ROOT", "KEY", "VALUE_NAME", "VALUE", "ARCHIVESIZE",
     "RUNFILESIZE",
-} | zelto_patches.KNOWN_ELEMENTS
+} | zelto_patches.KNOWN_ELEMENTS | zelto_rollout.KNOWN_ELEMENTS
 
 
 def is_archive(name, url):
@@ -475,6 +478,7 @@ def check(root, mode, key_paths=(), previous=None, out=sys.stdout, root_paths=()
             text = None
         if text is not None:
             check_text(root, path, raw, text, errors, warnings)
+            zelto_rollout.check_items(path, text, errors, warnings, out=out)
             if key_paths or os.path.exists(path + ".sig"):
                 check_binding(path, mode, text, previous, errors, warnings)
         if key_paths:
@@ -669,6 +673,25 @@ def main(argv=None):
                    help="a catalogue published before, whose files are still under ROOT (repeat)")
     p.add_argument("--releases", type=int, default=3, metavar="N",
                    help="patches from the N newest of them, by SERIAL (default 3)")
+    p = commands.add_parser("rollout", help="stage the release of an item (ROLLOUT): a percentage or a ramp of "
+                                            "machines, a halt, a resume, or critical (every machine at once); "
+                                            "run it after stamp, before sign")
+    p.add_argument("root", metavar="ROOT")
+    p.add_argument("mode", metavar="MODE")
+    p.add_argument("item", metavar="ITEM")
+    stage = p.add_mutually_exclusive_group()
+    stage.add_argument("--percent", metavar="P", help="this share of machines (0-100, two decimals at most)")
+    stage.add_argument("--ramp", metavar="P:H,...", help="P %% of machines H hours after the start (1:0,5:24,100:96)")
+    pause = p.add_mutually_exclusive_group()
+    pause.add_argument("--halt", action="store_true", help="freeze the stage where it is now")
+    pause.add_argument("--resume", action="store_true", help="go on (a ramp from where it was frozen)")
+    p.add_argument("--critical", dest="critical", action="store_true", default=None,
+                   help="every machine at once")
+    p.add_argument("--no-critical", dest="critical", action="store_false")
+    p.add_argument("--stage-first-installs", dest="first_staged", action="store_true", default=None,
+                   help="machines without the item wait for the stage too (by default they get it at once)")
+    p.add_argument("--start", metavar="YYYY-MM-DDTHH:MM:SSZ", help="the release's start (default: now)")
+    p.add_argument("--now", metavar="YYYY-MM-DDTHH:MM:SSZ", help=argparse.SUPPRESS)
     p = commands.add_parser("sign", help="bind the catalogue to MODE, a SERIAL and an expiry (attributes of its "
                                          "root element) and write MODE.xml.sig beside it")
     p.add_argument("root", metavar="ROOT")
@@ -721,6 +744,16 @@ def main(argv=None):
         elif args.command == "patch":
             zelto_patches.make(this_tool(), args.root, args.mode, args.previous, max(args.releases, 0),
                                sys.stdout)
+        elif args.command == "rollout":
+            times = {}
+            for name in ("start", "now"):
+                value = getattr(args, name)
+                times[name] = zelto_rollout.parse_time(value) if value else None
+                if value and times[name] is None:
+                    raise Problem("--%s %r: YYYY-MM-DDTHH:MM:SSZ" % (name, value))
+            zelto_rollout.rollout(this_tool(), args.root, args.mode, args.item, args.percent, args.ramp, args.halt,
+                                  args.resume, args.critical, times["start"], args.first_staged, times["now"],
+                                  sys.stdout)
         elif args.command == "sign":
             if args.valid_days < 0 or (args.serial is not None and not 0 <= args.serial < 10 ** 19):
                 raise Problem("--valid-days and --serial take numbers from 0")
@@ -730,7 +763,7 @@ def main(argv=None):
         else:
             return 1 if check(args.root, args.mode, args.key, previous=args.previous, root_paths=args.root_keys,
                               threshold=args.threshold) else 0
-    except (Problem, zelto_keys.Problem, zelto_patches.Problem, FileExistsError) as e:
+    except (Problem, zelto_keys.Problem, zelto_patches.Problem, zelto_rollout.Problem, FileExistsError) as e:
         print("zelto-publish: %s" % e, file=sys.stderr)
         return 2
     return 0

@@ -258,6 +258,58 @@ class Tool(unittest.TestCase):
         self.assertEqual(1, errors, out)
         self.assertIn("gives bytes other than the file's", out)
 
+    def test_a_release_is_staged_halted_resumed_and_shown_by_check(self):
+        rollout = publish.zelto_rollout
+        utc = rollout.parse_time
+        tool = publish.this_tool()
+
+        def stage(now, *args, **kw):
+            lines = rollout.rollout(tool, self.root, "m", "뷰어", *args, now=utc(now), out=io.StringIO(), **kw)
+            return lines[-1]
+
+        with self.assertRaises(rollout.Problem):   # no hashes to salt the release with
+            stage("2026-12-01T00:00:00Z", ramp="1:0,5:24,100:96")
+        self.quiet(publish.stamp, self.root, "m")
+        with self.assertRaises(rollout.Problem):   # a new release needs a stage
+            stage("2026-12-01T00:00:00Z", halt=True)
+        self.assertIn("stage now 1%", stage("2026-12-01T00:00:00Z", ramp="1:0,5:24,100:96"))
+        text = read_bytes(self.catalogue).decode("cp949")
+        salt = rollout.attributes(text[text.index("<ROLLOUT"):])["SALT"]
+        self.assertIn("stage now 5% (halted)", stage("2026-12-02T06:00:00Z", halt=True))
+        self.assertIn("stage now 5%", stage("2026-12-09T06:00:00Z", resume=True), "the ramp goes on from its stage")
+        self.assertIn('START="2026-12-08T00:00:00Z"', stage("2026-12-09T06:00:00Z"), "moved on by the halt")
+        self.assertIn("stage now 100%", stage("2026-12-09T06:00:00Z", critical=True))
+        text = read_bytes(self.catalogue).decode("cp949")
+        self.assertEqual(1, text.count("<ROLLOUT"))
+        self.assertLess(text.index("<ROLLOUT"), text.index("<MODE"), "the first child of its item")
+
+        # The same bytes keep their salt; other files are a new release.
+        self.quiet(publish.stamp, self.root, "m")
+        self.assertIn('SALT="%s"' % salt, stage("2026-12-10T00:00:00Z", percent="20"))
+        with open(os.path.join(self.root, REPO, "c", "a.dll"), "wb") as f:
+            f.write(versioned(0x00010002, 0x00030005, 3100))
+        self.quiet(publish.stamp, self.root, "m")
+        out = io.StringIO()
+        publish.check(self.root, "m", out=out)
+        self.assertIn("the ROLLOUT was set for other files", out.getvalue())
+        line = stage("2026-12-11T00:00:00Z", percent="1")
+        self.assertNotIn(salt, line)
+        self.assertIn('START="2026-12-11T00:00:00Z"', line)
+
+        # check: the stage, a halt left for over a week, and what the
+        # program cannot read (it would hold the item everywhere).
+        stage("2026-12-12T00:00:00Z", halt=True)
+        errors, warnings = [], []
+        text = read_bytes(self.catalogue).decode("cp949")
+        rollout.check_items("m.xml", text, errors, warnings, now=utc("2026-12-13T00:00:00Z"), out=out)
+        self.assertIn("rollout: 뷰어: stage 1% (halted since 2026-12-12T00:00:00Z)", out.getvalue())
+        self.assertEqual(([], []), (errors, warnings))
+        rollout.check_items("m.xml", text, errors, warnings, now=utc("2026-12-20T00:00:00Z"), out=out)
+        self.assertIn("halted for more than 7 days", " ".join(warnings))
+        broken = text.replace('PERCENT="1"', 'PERCENT="1%"')
+        rollout.check_items("m.xml", broken, errors, warnings, out=out)
+        self.assertIn("cannot be read", " ".join(errors))
+
     def test_the_trust_rule_agrees_with_the_program(self):
         with open(os.path.join(SOURCE, "tests", "data", "trust-cases.txt"), encoding="utf-8") as table:
             cases = [line.rstrip("\n").split(" # ")[0] for line in table if line.strip() and not line.startswith("#")]
