@@ -131,7 +131,7 @@ TEST(Rollout, VersionPrefixesMatchWholeComponents)
     EXPECT_TRUE(VersionHasPrefix(high, low, "1.2"));
     EXPECT_TRUE(VersionHasPrefix(high, low, "1.2.7.0"));
     EXPECT_FALSE(VersionHasPrefix((1 << 16) | 20, 0, "1.2")) << "1.20.0.0";
-    for (const char* bad : {"", "1.3", "1.2.", ".1", "1..2", "1.2.7.0.0", "a", "1.2x", "100000"})
+    for (const char* bad : {"", "2", "2.2", "1.3", "1.2.", ".1", "1..2", "1.2.7.0.0", "a", "1.2x", "100000"})
         EXPECT_FALSE(VersionHasPrefix(high, low, bad)) << bad;
 }
 
