@@ -479,6 +479,7 @@ def check(root, mode, key_paths=(), previous=None, out=sys.stdout, root_paths=()
         if text is not None:
             check_text(root, path, raw, text, errors, warnings)
             zelto_rollout.check_items(path, text, errors, warnings, out=out)
+            zelto_rollout.check_report(this_tool(), path, text, errors)
             if key_paths or os.path.exists(path + ".sig"):
                 check_binding(path, mode, text, previous, errors, warnings)
         if key_paths:

@@ -18,7 +18,7 @@ import datetime
 import hashlib
 import re
 
-KNOWN_ELEMENTS = {"ROLLOUT"}
+KNOWN_ELEMENTS = {"ROLLOUT", "REPORT"}
 HALT_WARNING_DAYS = 7
 TIME_FORMAT = "%Y-%m-%dT%H:%M:%SZ"
 
@@ -208,3 +208,16 @@ def check_items(path, text, errors, warnings, now=None, out=None):
                                 % (path, name))
         except Problem:
             pass
+
+
+def check_report(tool, path, text, errors):
+    """The list's REPORT: a URL under the trust rule of downloads and a RATE the program reads."""
+    found = re.search(r"<REPORT\b([^>]*)>(.*?)</REPORT>", text, re.S)
+    if not found:
+        return
+    url = found.group(2).strip()
+    if not tool.url_trusted(url):
+        errors.append("%s: REPORT %s fails the trust rule: the program reports no result" % (path, url))
+    rate = attributes(found.group(1)).get("RATE")
+    if rate is not None and parse_percent(rate) is None:
+        errors.append("%s: REPORT RATE %r is no percentage: the program reports no result" % (path, rate))

@@ -4,6 +4,7 @@
 #include "base/SystemLibrary.h"
 #include "catalogue/UpdateInfoMgr.h"
 #include "install/Staging.h"
+#include "net/ResultReport.h"
 
 #include <commctrl.h>
 
@@ -48,6 +49,8 @@ int CZeltoMgrApp::Run()
 int CZeltoMgrApp::ExitInstance()
 {
     m_pMainWnd.reset();   // the run's lock goes with the frame
+    // Result reports still going get a moment; the run's outcome is told.
+    CResultReports::WaitForAll(3000);
     RemoveEmptiedStagingFolder();
     CUpdateInfoMgr::DeleteInstance();
     m_hRichEd20.reset();

@@ -9,9 +9,12 @@
 #include "base/Strings.h"
 #include "catalogue/CatalogueFreshness.h"
 #include "catalogue/CatalogueSignature.h"
+#include "catalogue/CatalogueValues.h"
 #include "catalogue/KeyChain.h"
+#include "catalogue/Rollout.h"
 #include "net/HttpRequest.h"
 #include "net/HttpUtil.h"
+#include "net/ResultReport.h"
 #include "sys/Util.h"
 
 #include "resource.h"
@@ -220,6 +223,25 @@ BOOL CUpdateInfoMgr::CheckCatalogueFreshness(const pugi::xml_node& root, ULONGLO
     return TRUE;
 }
 
+namespace {
+
+// The list's REPORT: where each item's result goes, and the share reported.
+void ReadReportElement(const pugi::xml_node& list)
+{
+    pugi::xml_node report = list.child("REPORT");
+    if (!report) {
+        CResultReports::Configure(std::string(), 0);
+        return;
+    }
+    pugi::xml_attribute rate = report.attribute("RATE");
+    const int hundredths = rate ? ParsePercent(rate.value()) : kFullStage;
+    if (hundredths < 0) WriteLog(1, "[CreateUpdateList] REPORT RATE \"%s\" is no percentage: no result is reported",
+                                 rate.value());
+    CResultReports::Configure(catalogue::Text(report), hundredths < 0 ? 0 : hundredths);
+}
+
+}  // namespace
+
 BOOL CUpdateInfoMgr::CreateUpdateList()
 {
     WriteLog(2, "CUpdateInfoMgr::CreateUpdateList");
@@ -246,6 +268,7 @@ BOOL CUpdateInfoMgr::CreateUpdateList()
         WriteLog(1, "[CreateUpdateList] Invalid XML File (UPDATELIST do not exist)");
         return FALSE;
     }
+    ReadReportElement(list);
     for (pugi::xml_node element = list.first_child(); element; element = element.next_sibling()) {
         if (element.type() != pugi::node_element || std::string(element.name()) != "UPDATEITEM") continue;
         auto item = std::make_unique<CUpdateSet>();

@@ -12,6 +12,7 @@
 #include "sys/Util.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 using catalogue::ChildText;
@@ -116,6 +117,28 @@ void CUpdateSet::ReadUpdateItem(const pugi::xml_node& element)
             WriteLog(1, "[CreateUpdateList] MODULE PUBLISHER NAME: [%s]", m_strPublisher.c_str());
         }
     }
+    NoteVersions();
+}
+
+void CUpdateSet::NoteVersions()
+{
+    // The versions a result report names: of the main file, else the first.
+    const CUpdateInfo* chosen = nullptr;
+    for (const auto& file : m_arrUpdateFile)
+        if (!chosen || (file->m_bMainFile && !chosen->m_bMainFile)) chosen = file.get();
+    if (!chosen) return;
+    auto text = [](DWORD high, DWORD low) {
+        char version[48];
+        std::snprintf(version, sizeof(version), "%lu.%lu.%lu.%lu", static_cast<unsigned long>(high >> 16),
+                      static_cast<unsigned long>(high & 0xFFFF), static_cast<unsigned long>(low >> 16),
+                      static_cast<unsigned long>(low & 0xFFFF));
+        return std::string(version);
+    };
+    m_strVersionAfter = text(chosen->m_dwVersionMS, chosen->m_dwVersionLS);
+    DWORD high = 0, low = 0;
+    if (::GetFileAttributesA(chosen->m_szDestFileName.c_str()) != INVALID_FILE_ATTRIBUTES)
+        m_strVersionBefore = CUtil::GetFileVersion(chosen->m_szDestFileName.c_str(), &high, &low) ? text(high, low)
+                                                                                                     : "0.0.0.0";
 }
 
 BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)

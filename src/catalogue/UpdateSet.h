@@ -28,6 +28,8 @@ public:
     // one), registry elements (applied at once), description, tags, publisher;
     // no files or registry elements when its rollout or a policy holds it.
     void ReadUpdateItem(const pugi::xml_node& element);
+    // Notes the versions of its main file before and after, for its result report.
+    void NoteVersions();
     BOOL AddRegistry(const pugi::xml_node& element);
     BOOL DeleteRegistry(const pugi::xml_node& element);
 
@@ -38,5 +40,7 @@ public:
     int m_bSelfUninstaller = 0;                   // SELFUNINSTALLER = "1"
     int m_bHeld = 0;                              // its ROLLOUT stage or a policy holds it back
     int m_nStage = -1;                            // its ROLLOUT stage in hundredths of a percent; -1 none
+    std::string m_strVersionBefore;               // its main file's version at its destination ("" absent)
+    std::string m_strVersionAfter;                // the catalogue's version of that file
     std::vector<std::unique_ptr<CUpdateInfo>> m_arrUpdateFile;   // owned, in catalogue order
 };

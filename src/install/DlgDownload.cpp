@@ -10,6 +10,7 @@
 #include "catalogue/UpdateInfoMgr.h"
 #include "install/DownloadWorker.h"
 #include "install/ItemInstallation.h"
+#include "install/ItemReport.h"
 #include "install/Placement.h"
 #include "install/Staging.h"
 #include "net/HttpRequest.h"
@@ -309,6 +310,9 @@ void CDlgDownload::OnDownloadComplete(BOOL failed)
     }
     if (!manager->Items().empty() && anyFailed) {
         if (!GetMainFrameWindow()) return;
+        // A cancel refuses nothing: only a failed download is reported.
+        if (!Cancelled())
+            for (const auto& item : manager->Items()) ReportItemResult(*item, "refused");
         if (!Cancelled()) ShowMessage(IDS_DOWNLOAD_FAILED, LastErrorSuffix());
         AbortRun();
         if (Cancelled()) SetRunExitCode(EXIT_RUN_CANCELLED);   // the user's cancel, not a failure
@@ -349,10 +353,13 @@ BOOL CDlgDownload::InstallDownloadedFiles()
         }
         // A quiet run ends no program that holds a file: the file is
         // replaced at the next restart instead.
-        if (!InstallItem(*item, IsQuietRun() ? 0 : manager->GetForceDelete(), restart)) {
+        bool atRestart = false;
+        const BOOL ok = InstallItem(*item, IsQuietRun() ? 0 : manager->GetForceDelete(), restart, &atRestart);
+        if (!ok) {
             all = FALSE;
             failed.push_back(item.get());
         }
+        ReportItemResult(*item, !ok ? "rolled-back" : atRestart ? "held-for-restart" : "installed");
     }
     manager->SetRestartFlag(restart);
     RemoveUnpackedArchives(manager->Items(), failed);

@@ -78,12 +78,22 @@ void TransferGroups(SharedRun& run)
         bool unpacked = false;   // the group's archive is unpacked: its other FILEs are staged with it
         for (CUpdateInfo* file : run.groups[index]) {
             if (unpacked) file->m_bDownloaded = 1;
+            const bool fetches = !file->m_bDownloaded;
+            const ULONGLONG began = ::GetTickCount64();
             const bool ok = internet && DownloadInstallFiles(*file, internet.get(), run.progressWnd, run.stop.get());
+            if (fetches) {
+                file->m_dwFetchMs = static_cast<DWORD>(::GetTickCount64() - began);
+                file->m_qwFetchBytes = file->m_dwDownloadSize;
+            }
             unpacked = ok && IsArchiveDownload(*file) && !file->m_bPatched;
             if (!ok) {
                 std::lock_guard<std::mutex> guard(run.lock);
                 // A transfer stopped by another's failure is no failure of its own.
-                if (!run.failed && ::WaitForSingleObject(run.stop.get(), 0) != WAIT_OBJECT_0) run.firstError = LastError;
+                if (::WaitForSingleObject(run.stop.get(), 0) != WAIT_OBJECT_0) {
+                    if (!run.failed) run.firstError = LastError;
+                    file->m_dwFetchError = LastError.dwAppError ? LastError.dwAppError : ERR_LOCAL_FILE;
+                    file->m_dwFetchSysError = LastError.dwSysError;
+                }
                 run.failed = true;
                 ::SetEvent(run.stop.get());
             }

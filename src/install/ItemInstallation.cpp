@@ -47,7 +47,7 @@ HKEY RootOfKeyText(const std::string& rootPart)
     return nullptr;
 }
 
-BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag)
+BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag, bool* atRestart)
 {
     if (item.m_arrUpdateFile.empty()) return TRUE;
     CItemRollback rollback(UNINSTALL_KEY, item.m_strName);
@@ -59,7 +59,8 @@ BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag)
     };
     BOOL ok = TRUE;
     for (auto& file : item.m_arrUpdateFile)
-        if (!InstallProcess(*file, item.m_strName, forceDelete, item.m_bSelfUninstaller == 0, restartFlag, &rollback))
+        if (!InstallProcess(*file, item.m_strName, forceDelete, item.m_bSelfUninstaller == 0, restartFlag, &rollback,
+                            atRestart))
             ok = FALSE;
     if (!ok) return rollBack();
     for (auto& file : item.m_arrUpdateFile)
@@ -69,7 +70,7 @@ BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag)
 }
 
 BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int forceDelete, BOOL record, int& restartFlag,
-                    CItemRollback* rollback)
+                    CItemRollback* rollback, bool* atRestart)
 {
     if (!RunFileAndWait(file)) return FALSE;
     if (!file.m_szDeleteRegClass.empty()) {
@@ -100,6 +101,7 @@ BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int fo
         WriteLog(1, "[InstallProcess] MoveInstalleFiles Failed, Error Code = %d", error);
         return FALSE;
     }
+    if (atRestart && placement == Placement::AtRestart) *atRestart = true;
     StampFileTime(file, file.m_szDestFileName);
     if (record) RegistUninstaller(file, itemName);
     ExecuteDownloadedFile(file);

@@ -11,10 +11,13 @@ class CItemRollback;
 // The program's uninstall entry under HKEY_LOCAL_MACHINE.
 constexpr const char* UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZeltoSetup";
 
-BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag);
-// rollback (may be null) learns what the placement did.
+// atRestart (may be null): set when a file of the installed item is placed
+// at the next restart.
+BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag, bool* atRestart = nullptr);
+// rollback (may be null) learns what the placement did; atRestart (may be
+// null) is set when the file is placed at the next restart.
 BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int forceDelete, BOOL record, int& restartFlag,
-                    CItemRollback* rollback = nullptr);
+                    CItemRollback* rollback = nullptr, bool* atRestart = nullptr);
 BOOL RegistUninstaller(const CUpdateInfo& file, const std::string& itemName);
 BOOL UninstallFile(const CUpdateInfo& file);
 // Puts the item back as it was before the run (see CItemRollback); true when

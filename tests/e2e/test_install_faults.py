@@ -28,14 +28,25 @@ def file_xml(name, source, extra=""):
             % (name, source, extra))
 
 
-def publish(mode, items):
-    """items: list of (item name, [file xml])."""
-    body = "".join("<UPDATEITEM NAME='%s'><MODE NAME='%s'/>%s</UPDATEITEM>" % (name, mode, "".join(files))
+REPORT_URL = "http://cc.zelto.com/zelto/zeltosetup/report"
+
+
+def publish(mode, items, report=False):
+    """items: list of (item name, [file xml]); report: results go to REPORT_URL."""
+    body = ("<REPORT>%s</REPORT>" % REPORT_URL if report else "") + "".join("<UPDATEITEM NAME='%s'><MODE NAME='%s'/>%s</UPDATEITEM>" % (name, mode, "".join(files))
                    for name, files in items)
     folder = os.path.join(WWW, "zelto", "zeltosetup", "Repository", mode)
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, mode + ".xml"), "w", encoding="ascii") as f:
         f.write("<ZELTOOMBRIX><UPDATELIST>%s</UPDATELIST></ZELTOOMBRIX>" % body)
+
+
+def reports():
+    """(item, outcome, error, syserror) of every result report the content server heard."""
+    import urllib.parse
+    found = [dict(urllib.parse.parse_qsl(u.split("?", 1)[1], keep_blank_values=True))
+             for u in z.requested_urls("GET") if u.startswith(REPORT_URL + "?")]
+    return [(r["item"], r["outcome"], r["error"], r["syserror"]) for r in found]
 
 
 def installed(name):
@@ -51,7 +62,7 @@ class FaultScenario(unittest.TestCase):
 
     def setUp(self):
         z.reset_installation()
-        z.set_rules({"cc.zelto.com/cc": {"body": "ok"}})
+        z.set_rules({"cc.zelto.com/cc": {"body": "ok"}, REPORT_URL[len("http://"):]: {"body": "ok"}})
         z.clear_requests()
         for name in ("ZeltoTestCtl.dll", "ZeltoTestCtl2.dll", "ZeltoTestCtl.zip"):
             path = os.path.join(STAGING, name)
@@ -118,7 +129,7 @@ class Faults(FaultScenario):
                 open(os.path.join(bad, "ZeltoBadReg.dll"), "wb") as dst:
             dst.write(src.read())
         publish("badreg", [("BadReg", [file_xml("ZeltoBadReg.dll", "http://down.zelto.com/zelto/zeltosetup/bad/ZeltoBadReg.dll",
-                                                "<REGISTER>1</REGISTER>")])])
+                                                "<REGISTER>1</REGISTER>")])], report=True)
         run = z.run_driver(["-x", doc("badreg")], presses=[1, 1], timeout=90)
         self.assertEqual(101, run.last_status(), run.lines)
         self.assertIn(40, run.status_codes(), "the download succeeded")
@@ -127,6 +138,9 @@ class Faults(FaultScenario):
         self.assertTrue(boxes and boxes[0].startswith(MSG_INSTALL_FAILED + "\nErrorCode = "), boxes)
         self.assertFalse(installed("ZeltoBadReg.dll"), "the placed file is deleted")
         self.assertIsNone(z.reg_value(z.UNINSTALL_KEY + r"\BadReg\ZeltoBadReg", "FilePath"), "no record")
+        code = boxes[0].split("ErrorCode = ", 1)[1]
+        self.assertEqual([("BadReg", "rolled-back") + tuple(code.rstrip(")").split("("))], reports(),
+                         "the result is reported with the codes the message showed")
 
     def hold(self, name):
         """A process holding an older copy of the destination loaded."""
@@ -171,7 +185,7 @@ class Faults(FaultScenario):
     def test_held_file_without_force_is_replaced_at_restart_silently(self):
         z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
         publish("heldmode", [("Held", [file_xml("ZeltoTestCtl.dll", COMPONENTS + "v1005/ZeltoTestCtl.dll",
-                                                "<VERSION>1,0,0,5</VERSION>")])])
+                                                "<VERSION>1,0,0,5</VERSION>")])], report=True)
         holder = self.hold("ZeltoTestCtl.dll")
         try:
             run = z.run_driver(["-x", doc("heldmode", force=0)], presses=[1], timeout=90)
@@ -183,6 +197,7 @@ class Faults(FaultScenario):
         self.assertEqual([], [w for w in run.windows if w["class"] == "#32770" and 1000 not in w["ids"] and 1009 not in w["ids"]])
         pending = z.reg("query", SESSION_MANAGER, "/v", "PendingFileRenameOperations").stdout.decode("cp949", "replace")
         self.assertIn("ZeltoTestCtl.dll", pending)
+        self.assertEqual([("Held", "held-for-restart", "0", "0")], reports())
         z.reg("delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
 
 

@@ -20,6 +20,8 @@ SERIALS_KEY = r"HKLM\Software\QRV Corporation\ZeltoSetup\CatalogueSerials"
 PROGRAM_KEY = r"HKLM\Software\QRV Corporation\ZeltoSetup"
 POLICY_KEY = r"HKLM\Software\Policies\QRV Corporation\ZeltoSetup"
 ITEM = "ZeltoTestCtl"
+REPORT_URL = "http://cc.zelto.com/zelto/zeltosetup/report"
+CONTROL_URL = "down.zelto.com/zelto/zeltosetup/components/v1005/ZeltoTestCtl.dll"
 
 
 def bucket(install_id, item, salt):
@@ -49,6 +51,20 @@ class Rollout(unittest.TestCase):
         s.Signed.tearDown(self)
         z.reg("delete", POLICY_KEY, "/f")
         shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def report_to(self, url, rate=None):
+        """The catalogue's REPORT element, before any signing."""
+        with open(self.catalogue, "rb") as c:
+            data = re.sub(rb"\s*<REPORT\b.*?</REPORT>", b"", c.read(), flags=re.S)
+        element = '<REPORT%s>%s</REPORT>' % (' RATE="%s"' % rate if rate is not None else "", url)
+        with open(self.catalogue, "wb") as c:
+            c.write(data.replace(b"<UPDATELIST>", b"<UPDATELIST>\n    " + element.encode(), 1))
+
+    def reports(self):
+        """The query fields of every result report the content server heard."""
+        import urllib.parse
+        return [dict(urllib.parse.parse_qsl(u.split("?", 1)[1], keep_blank_values=True))
+                for u in z.requested_urls("GET") if u.startswith(REPORT_URL + "?")]
 
     def publish(self, *args):
         """The operator's step (rollout ... or nothing), then the catalogue signed and served."""
@@ -124,6 +140,44 @@ class Rollout(unittest.TestCase):
         self.assertTrue(f.installed("ZeltoTestCtl2.dll"))
         self.assertFalse(f.installed("ZeltoTestCtl.dll"), "a critical release does not move a pinned item")
         self.assertIn("held by policy PinnedVersions: 1.0.0.5 is not on 1.0.0.4", s.read_log())
+
+    def test_each_result_is_reported_once_and_never_delays_or_fails_the_run(self):
+        self.report_to(REPORT_URL)
+        self.publish("--percent", "100", "--now", "2026-12-01T00:00:00Z")
+        z.set_rules(dict(z.SAMPLE_RULES, **{REPORT_URL[len("http://"):]: {"body": "ok"}}))
+        run = self.run_on("2026-12-01T12:00:00Z")
+        self.assertEqual(100, run.last_status(), run.lines)
+        reports = sorted(self.reports(), key=lambda r: r["item"])
+        size = os.path.getsize(os.path.join(s.SIGNED_ROOT, CONTROL_URL))
+        self.assertEqual([{"item": ITEM, "from": "", "to": "1.0.0.5", "outcome": "installed", "error": "0",
+                           "syserror": "0", "bytes": str(size), "stage": "10000"}],
+                         [{k: v for k, v in r.items() if k != "ms"} for r in reports[:1]])
+        self.assertEqual(("ZeltoTestCtl2", "installed", "-1"), (reports[1]["item"], reports[1]["outcome"],
+                                                               reports[1]["stage"]), reports)
+        self.assertEqual(2, len(reports), reports)
+        self.assertIn("[ReportResult] Send URL : [%s?item=ZeltoTestCtl&" % REPORT_URL, s.read_log())
+
+        # A damaged download: the item whose own file failed is refused, with
+        # the error its message showed; the report server failing is heard
+        # once and changes nothing.
+        z.reset_installation()
+        z.clear_requests()
+        z.set_rules(dict(z.SAMPLE_RULES, **{REPORT_URL[len("http://"):]: {"status": 500},
+                                            CONTROL_URL: {"body": "not the control"}}))
+        run = self.run_on("2026-12-01T12:00:00Z", presses=(1, 1))
+        self.assertEqual(101, run.last_status(), run.lines)
+        self.assertEqual([(ITEM, "refused", "1016")], [(r["item"], r["outcome"], r["error"]) for r in self.reports()])
+        self.assertIn("] FAILED", s.read_log())
+
+        # Only the portal's servers hear results.
+        z.set_rules(dict(z.SAMPLE_RULES))
+        z.clear_requests()
+        self.report_to("http://stats.example.net/zelto/zeltosetup/report")
+        self.publish()
+        run = self.run_on("2026-12-01T12:00:00Z")
+        self.assertEqual(100, run.last_status(), run.lines)
+        self.assertFalse([u for u in z.requested_urls() if "example.net" in u])
+        self.assertIn("[ReportResult] REPORT http://stats.example.net/zelto/zeltosetup/report fails the trust rule", s.read_log())
 
 
 if __name__ == "__main__":

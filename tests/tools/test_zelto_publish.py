@@ -310,6 +310,16 @@ class Tool(unittest.TestCase):
         rollout.check_items("m.xml", broken, errors, warnings, out=out)
         self.assertIn("cannot be read", " ".join(errors))
 
+        # The REPORT the program would refuse.
+        for report, finding in (('<REPORT RATE="5">http://stats.zelto.com/zelto/zeltosetup/r</REPORT>', None),
+                                ('<REPORT>http://stats.example.net/zelto/zeltosetup/r</REPORT>', "trust rule"),
+                                ('<REPORT RATE="5%">http://stats.zelto.com/zelto/zeltosetup/r</REPORT>', "RATE")):
+            errors = []
+            rollout.check_report(tool, "m.xml", text.replace("<UPDATELIST>", "<UPDATELIST>" + report), errors)
+            self.assertEqual(1 if finding else 0, len(errors), (report, errors))
+            if finding:
+                self.assertIn(finding, errors[0])
+
     def test_the_trust_rule_agrees_with_the_program(self):
         with open(os.path.join(SOURCE, "tests", "data", "trust-cases.txt"), encoding="utf-8") as table:
             cases = [line.rstrip("\n").split(" # ")[0] for line in table if line.strip() and not line.startswith("#")]

@@ -1,0 +1,115 @@
+#include "net/ResultReport.h"
+
+#include "base/Handles.h"
+#include "base/Log.h"
+#include "net/HttpUtil.h"
+
+#include <ntsecapi.h>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct Reports {
+    std::mutex lock;
+    std::string url;
+    int rate = 0;
+    std::vector<zelto::ScopedKernelHandle> threads;
+};
+
+Reports& State()
+{
+    static Reports reports;
+    return reports;
+}
+
+// Query text: letters, digits and "-._~" as they are, every other byte as %XX.
+std::string Escaped(const std::string& text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+            c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof(hex), "%%%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+DWORD WINAPI SendReport(void* parameter)
+{
+    std::unique_ptr<std::string> url(static_cast<std::string*>(parameter));
+    const BOOL ok = CHttpUtil::RequestURL(url->c_str());
+    WriteLog(1, "[ReportResult] Send URL : [%s] %s", url->c_str(), ok ? "SUCCESS" : "FAILED");
+    return 0;
+}
+
+}  // namespace
+
+void CResultReports::Configure(const std::string& url, int rateHundredths)
+{
+    Reports& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.url.clear();
+    state.rate = 0;
+    if (url.empty()) return;
+    // Only the portal's own servers hear what a machine installed.
+    if (!CHttpUtil::CheckDownloadURL(url.c_str(), TRUSTED_DOMAIN_SUFFIX, TRUSTED_PATH_PREFIX)) {
+        WriteLog(1, "[ReportResult] REPORT %s fails the trust rule: no result is reported", url.c_str());
+        return;
+    }
+    state.url = url;
+    state.rate = rateHundredths;
+}
+
+std::string CResultReports::ReportUrl(const std::string& base, const CItemResult& result)
+{
+    char numbers[160];
+    std::snprintf(numbers, sizeof(numbers), "&error=%lu&syserror=%lu&ms=%lu&bytes=%llu&stage=%d",
+                  static_cast<unsigned long>(result.error), static_cast<unsigned long>(result.sysError),
+                  static_cast<unsigned long>(result.downloadMs), static_cast<unsigned long long>(result.downloadBytes),
+                  result.stage);
+    return base + (base.find('?') == std::string::npos ? "?" : "&") + "item=" + Escaped(result.item) +
+           "&from=" + Escaped(result.from) + "&to=" + Escaped(result.to) + "&outcome=" + result.outcome + numbers;
+}
+
+void CResultReports::Send(const CItemResult& result)
+{
+    Reports& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    if (state.url.empty() || state.rate <= 0) return;
+    if (state.rate < 10000) {
+        unsigned int draw = 0;
+        if (!RtlGenRandom(&draw, sizeof(draw)) || static_cast<int>(draw % 10000) >= state.rate) return;
+    }
+    auto url = std::make_unique<std::string>(ReportUrl(state.url, result));
+    DWORD id = 0;
+    zelto::ScopedKernelHandle thread(::CreateThread(nullptr, 0, &SendReport, url.get(), 0, &id));
+    if (!thread) {
+        WriteLog(1, "[ReportResult] CreateThread Failed, Error Code = %d", static_cast<int>(::GetLastError()));
+        return;
+    }
+    url.release();   // the thread owns it now
+    state.threads.push_back(std::move(thread));
+}
+
+void CResultReports::WaitForAll(DWORD ms)
+{
+    Reports& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    const ULONGLONG deadline = ::GetTickCount64() + ms;
+    for (auto& thread : state.threads) {
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        if (::WaitForSingleObject(thread.get(), left) != WAIT_OBJECT_0)
+            WriteLog(1, "[ReportResult] a report was still going when the run ended: left unsent");
+    }
+    state.threads.clear();
+}
