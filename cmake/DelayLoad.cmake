@@ -1,5 +1,5 @@
 # The system libraries that are not among Windows' known DLLs (version,
-# wininet, crypt32, comctl32, msimg32, wtsapi32, bcrypt): imported, they would be
+# wininet, crypt32, comctl32, msimg32, wtsapi32): imported, they would be
 # looked for in the program's own folder before anything in the program ran,
 # and the program is usually started from a browser's download folder. They
 # are delay-loaded instead: resolved at their first call, after the program

@@ -1,10 +1,10 @@
 #include "catalogue/Rollout.h"
 
 #include "catalogue/CatalogueFreshness.h"
-
-#include <bcrypt.h>
+#include "sys/Sha256.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -134,23 +134,10 @@ int StageAt(const CRollout& rollout, ULONGLONG now)
 int RolloutBucket(const std::string& installId, const std::string& item, const std::string& salt)
 {
     const std::string text = installId + "|" + item + "|" + salt;
-    // The system's SHA-256 (CNG): one algorithm handle for the process,
-    // which may be shared between threads.
-    static const BCRYPT_ALG_HANDLE algorithm = [] {
-        BCRYPT_ALG_HANDLE handle = nullptr;
-        return BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ? handle
-                                                                                                         : nullptr;
-    }();
-    UCHAR digest[32];
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    bool done = algorithm && BCRYPT_SUCCESS(::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0));
-    done = done && BCRYPT_SUCCESS(::BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(text.data())),
-                                                   static_cast<ULONG>(text.size()), 0));
-    done = done && BCRYPT_SUCCESS(::BCryptFinishHash(hash, digest, sizeof(digest), 0));
-    if (hash) ::BCryptDestroyHash(hash);
-    if (!done) return kFullStage - 1;   // no hash: the last machine of every stage
-    unsigned long long value = 0;
-    for (int i = 0; i < 8; ++i) value = (value << 8) | digest[i];
+    CSha256 hash;
+    const std::string digest = hash.Update(text.data(), static_cast<DWORD>(text.size())) ? hash.HexDigest() : "";
+    if (digest.size() < 16) return kFullStage - 1;   // no hash: the last machine of every stage
+    const unsigned long long value = std::strtoull(digest.substr(0, 16).c_str(), nullptr, 16);
     return static_cast<int>(value % kFullStage);
 }
 

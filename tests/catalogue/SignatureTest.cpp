@@ -14,6 +14,8 @@ std::string Data(const std::string& name)
 
 TEST(Sha256, KnownVectors)
 {
+    // Every system this runs on has CNG: what follows tests that path.
+    EXPECT_TRUE(CSha256::UsesCng());
     CSha256 empty;
     EXPECT_EQ("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", empty.HexDigest());
     // Fed in pieces, as a download feeds it.
@@ -21,6 +23,8 @@ TEST(Sha256, KnownVectors)
     pieces.Update("a", 1);
     pieces.Update("bc", 2);
     EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", pieces.HexDigest());
+    EXPECT_EQ("", pieces.HexDigest()) << "a finished hash gives nothing more";
+    EXPECT_FALSE(pieces.Update("d", 1));
 
     EXPECT_TRUE(CSha256::IsHexDigest(std::string(63, 'a') + "F"));
     EXPECT_FALSE(CSha256::IsHexDigest(std::string(63, 'a')));
