@@ -88,6 +88,8 @@ def main():
     try:
         z.set_rules(dict(z.SAMPLE_RULES, **{REPORT_URL[len("http://"):]: {"body": "ok"}}))
         z.reset_installation()   # the second control too: its first install is reported
+        # A repository signed afresh from SERIAL 1: the floor of an earlier play goes.
+        z.reg("delete", PROGRAM_KEY + r"\CatalogueSerials", "/f")
         z.clear_requests()
         z.set_log_level(2)
         updated = {m: False for m in MACHINES}

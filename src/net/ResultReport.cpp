@@ -6,12 +6,15 @@
 
 #include <ntsecapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 namespace {
+
+constexpr size_t kMaxReportsInFlight = 8;
 
 struct Reports {
     std::mutex lock;
@@ -88,6 +91,18 @@ void CResultReports::Send(const CItemResult& result)
     if (state.rate < 10000) {
         unsigned int draw = 0;
         if (!RtlGenRandom(&draw, sizeof(draw)) || static_cast<int>(draw % 10000) >= state.rate) return;
+    }
+    // A catalogue of many items must not start as many threads and
+    // connections at once: past a few in flight, a result goes unreported.
+    state.threads.erase(std::remove_if(state.threads.begin(), state.threads.end(),
+                                       [](const zelto::ScopedKernelHandle& thread) {
+                                           return ::WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+                                       }),
+                        state.threads.end());
+    if (state.threads.size() >= kMaxReportsInFlight) {
+        WriteLog(1, "[ReportResult] %u reports still going: the result of %s is not reported",
+                 static_cast<unsigned>(state.threads.size()), result.item.c_str());
+        return;
     }
     auto url = std::make_unique<std::string>(ReportUrl(state.url, result));
     DWORD id = 0;

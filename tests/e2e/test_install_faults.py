@@ -2,7 +2,9 @@
 downloads, destinations held by a running process. Each test publishes its
 own catalogue on the local content server."""
 import os
+import shutil
 import subprocess
+import time
 import unittest
 import zipfile
 
@@ -141,6 +143,30 @@ class Faults(FaultScenario):
         code = boxes[0].split("ErrorCode = ", 1)[1]
         self.assertEqual([("BadReg", "rolled-back") + tuple(code.rstrip(")").split("("))], reports(),
                          "the result is reported with the codes the message showed")
+
+    def test_results_of_many_items_start_no_crowd_and_keep_no_run_waiting(self):
+        # Twelve items and a report server that answers after 20 s: at most
+        # eight reports go at once, the rest are not reported, and the run
+        # ends waiting 3 s for those in flight, not for their answers.
+        folder = os.path.join(z.PROGRAM_FILES, "Zelto", "ReportCrowd")
+        dest = "<DEST>[PROGRAMS]Zelto\\ReportCrowd</DEST>"
+        publish("crowd", [("Crowd%02d" % n, ["<FILE NAME='c%02d.dll'><SOURCE>%sv1005/ZeltoTestCtl.dll</SOURCE>%s</FILE>"
+                                             % (n, COMPONENTS, dest)]) for n in range(12)], report=True)
+        z.set_rules({"cc.zelto.com/cc": {"body": "ok"}, REPORT_URL[len("http://"):]: {"delay": 20000, "body": "ok"}})
+        try:
+            started = time.time()
+            run = z.run_driver(["-q", "-x", doc("crowd")], timeout=90)
+            took = time.time() - started
+            self.assertEqual(0, run.exit_code, run.lines)
+            self.assertEqual(12, len([n for n in os.listdir(folder) if n.endswith(".dll")]))
+            self.assertEqual(8, len(reports()), "eight in flight at most")
+            log = z.read_log()
+            self.assertEqual(4, log.count("reports still going: the result of Crowd"), log[-2000:])
+            self.assertIn("a report was still going when the run ended: left unsent", log)
+            done = float(next(line for line in run.lines if line.startswith("STATUS 100")).split("t=")[1]) / 1000
+            self.assertLess(took, done + 12, "the run waited for its reports' answers (20 s)")
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
 
     def hold(self, name):
         """A process holding an older copy of the destination loaded."""
