@@ -94,7 +94,8 @@ BOOL InstallProcess(const CUpdateInfo& file, const std::string& itemName, int fo
     Placement placement = Placement::Nothing;
     if (rollback) rollback->Placing(file);
     BOOL placed = MoveInstallFiles(file, staged, forceDelete, restartFlag,
-                                   rollback ? rollback->KeepOldAs(file) : std::string(), &placement);
+                                   rollback ? rollback->KeepOldAs(file) : std::string(), &placement,
+                                   StagedBytesShared(file));
     DWORD error = ::GetLastError();
     if (rollback) rollback->Note(file, placement, staged);
     if (!placed) {

@@ -94,11 +94,11 @@ Step ReplaceNow(const std::string& staged, const char* dest, const std::string& 
 // The replacement at the restart, from a copy of the new bytes beside the
 // destination: the staging folder is emptied by later runs, a file beside
 // the destination is not.
-void ScheduleAtRestart(const std::string& staged, const char* dest)
+void ScheduleAtRestart(const std::string& staged, const char* dest, bool keepStaged)
 {
     const std::string waiting = std::string(dest) + kRestartSuffix;
     if (IsNtFamily() && WriteBeside(staged, waiting)) {
-        ::DeleteFileA(staged.c_str());
+        if (!keepStaged) ::DeleteFileA(staged.c_str());
         ReplaceAtRestart(waiting, dest);
         return;
     }
@@ -109,7 +109,7 @@ void ScheduleAtRestart(const std::string& staged, const char* dest)
 }  // namespace
 
 BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int forceDelete, int& restartFlag,
-                      const std::string& keepOldAs, Placement* placement)
+                      const std::string& keepOldAs, Placement* placement, bool stagedShared)
 {
     const char* dest = file.m_szDestFileName.c_str();
     Placement unused = Placement::Nothing;
@@ -147,8 +147,12 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
         if (how != Placement::Replaced || keepOldAs.empty()) dropBackup();
         return TRUE;
     };
+    // A staged file another file of the run is placed from stays for it.
+    auto dropStaged = [&]() {
+        if (!stagedShared) ::DeleteFileA(staged.c_str());
+    };
     auto placed = [&](bool replaced) {
-        ::DeleteFileA(staged.c_str());
+        dropStaged();
         return finish(replaced ? Placement::Replaced : Placement::Created);
     };
     auto failed = [&]() {
@@ -162,28 +166,28 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
     Step step = ReplaceNow(staged, dest, backup, replaced);
     if (step == Step::Done) return placed(replaced);
     if (step == Step::CopyFailed) {
-        ::DeleteFileA(staged.c_str());
+        dropStaged();
         return failed();
     }
 
     WriteLog(2, "[MoveInstallFiles] DeleteFile(%s) Failed, ERROR_ACCESS_DENIED || ERROR_SHARING_VIOLATION", dest);
     if (file.m_bReboot == 1) {
         restartFlag = 1;
-        ScheduleAtRestart(staged, dest);
+        ScheduleAtRestart(staged, dest, stagedShared);
         return finish(Placement::AtRestart);
     }
     if (forceDelete != 1) {
         // The new file takes effect whenever the system next starts; a quiet
         // run says so in its exit code (3010), for the administrator.
         if (IsQuietRun()) restartFlag = 1;
-        ScheduleAtRestart(staged, dest);
+        ScheduleAtRestart(staged, dest, stagedShared);
         return finish(Placement::AtRestart);
     }
     // The user may close the programs that hold the file.
     if (WaitUntilFileReleased(dest, 1, nullptr) != 1) return finish(Placement::Nothing);   // the old file stays
     BYTE agreement = 0;
     if (!CloseProcessesUsingModulePath(dest, 1, nullptr, &agreement, 0)) {
-        ScheduleAtRestart(staged, dest);
+        ScheduleAtRestart(staged, dest, stagedShared);
         return finish(Placement::AtRestart);
     }
     for (int attempt = 0; attempt < 10; ++attempt) {
@@ -192,7 +196,7 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
         if (step == Step::CopyFailed) return failed();
         ::Sleep(100);
     }
-    ScheduleAtRestart(staged, dest);
+    ScheduleAtRestart(staged, dest, stagedShared);
     return finish(Placement::AtRestart);
 }
 

@@ -3,6 +3,7 @@
 #include "base/Handles.h"
 #include "base/LastError.h"
 #include "base/Log.h"
+#include "catalogue/UpdateInfoMgr.h"
 #include "install/FilePatch.h"
 #include "install/RestartOperations.h"
 #include "net/HttpUtil.h"
@@ -202,6 +203,15 @@ BOOL DownloadInstallFiles(CUpdateInfo& file, HINTERNET internet, HWND progressWn
     }
     file.m_bDownloaded = 1;
     return TRUE;
+}
+
+bool StagedBytesShared(const CUpdateInfo& file)
+{
+    const std::string path = UnpackedPath(file);
+    for (const auto& item : CUpdateInfoMgr::GetInstance()->Items())
+        for (const auto& other : item->m_arrUpdateFile)
+            if (other.get() != &file && lstrcmpiA(UnpackedPath(*other).c_str(), path.c_str()) == 0) return true;
+    return false;
 }
 
 void RemoveUnpackedArchives(const std::vector<std::unique_ptr<CUpdateSet>>& items,

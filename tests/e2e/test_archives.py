@@ -98,6 +98,17 @@ class Archives(f.FaultScenario):
         percents = [lp for code, lp, _ in run.statuses if code == 30]
         self.assertEqual(percents, sorted(percents), "the percent never goes back")
 
+    def test_one_entry_placed_by_two_items_at_two_destinations(self):
+        # The unpacked entry is the staged file of both: the first placement
+        # must not take it away from the second (1014(2) before).
+        data = payload("one-entry")
+        sha = make_zip("entry.zip", {"a.bin": data})
+        url = ZIPPED + "entry.zip"
+        run = self.install("oneentry", [("First", [file_xml("a.bin", url, sha)]),
+                                        ("Second", [file_xml("a.bin", url, sha, dest=OTHER)])])
+        self.assertEqual(100, run.last_status(), run.lines)
+        self.assertEqual((data, data), (placed("a.bin"), placed("a.bin", OTHER_DIR)))
+
     def test_entries_of_one_name_in_two_archives_and_beside_a_plain_download(self):
         first, second, plain = payload("first-archive"), payload("second-archive"), payload("plain-download")
         sha1 = make_zip("one.zip", {"same.bin": first})

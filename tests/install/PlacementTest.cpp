@@ -186,6 +186,23 @@ TEST_F(PlacementTest, MissingStagedFileLeavesTheOldFile)
     EXPECT_EQ(4u, DestLow());
 }
 
+// A staged file another file of the run is placed from (one entry of an
+// archive that two items place) stays, placed or left for the restart.
+TEST_F(PlacementTest, AStagedFileAnotherFileNeedsStays)
+{
+    int restart = 0;
+    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 0, restart, std::string(), nullptr, true));
+    EXPECT_EQ(5u, DestLow());
+    EXPECT_TRUE(testutil::FileExists(m_staged)) << "left for the other file";
+
+    HANDLE holder = Hold();
+    m_file.m_bReboot = 1;
+    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 1, restart, std::string(), nullptr, true));
+    EXPECT_TRUE(testutil::FileExists(m_staged)) << "left for the other file, also when this one waits";
+    Release(holder);
+    ::DeleteFileA((m_file.m_szDestFileName + ".zelto-restart").c_str());
+}
+
 TEST(RestartTime, RemoveAtRestartRegistersTheDeletion)
 {
     testutil::RegistryValueGuard pending(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
