@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # The install benchmark: a generated repository of 20 files (64 MiB in all,
-# some delivered as ZIP archives) installed by ZeltoSetup.exe from the local
-# content server, against curl fetching the same files through the same proxy;
-# then the peak working set of ZeltoSetup.exe for that run and for one ten
-# times smaller. Run it with `make bench`.
+# some delivered as ZIP archives), its catalogue stamped by the operators'
+# tool as a real one is (sizes and hashes stated), installed by ZeltoSetup.exe
+# from the local content server, against the floor (bench/install_floor.cpp:
+# WinINet six at a time with 64 KiB reads, archives unpacked, nothing else, in
+# the same Wine) and curl (one by one, and six at a time) through the same
+# proxy; medians of RUNS runs (5 by default), alternating. Then the same
+# catalogue without sizes (a HEAD per file), and the peak working set of
+# ZeltoSetup.exe for the run and for one ten times smaller. Run it with
+# `make bench`.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 source "$here/tools/wine-env.sh"
@@ -39,7 +44,19 @@ for mode, total in (("bench", 64 << 20), ("benchsmall", (64 << 20) // 10)):
     open(os.path.join(state, mode + ".urls"), "w").write("\n".join(
         "http://down.zelto.com/zelto/zeltosetup/%s/%s" % (mode, f.split("/%s/" % mode)[1].split("<")[0])
         for f in files))
+    if mode == "bench":
+        # The same files under a catalogue that states no sizes.
+        nosize = os.path.join(os.path.dirname(repo), "benchnosize")
+        os.makedirs(nosize, exist_ok=True)
+        open(os.path.join(nosize, "benchnosize.xml"), "w").write(
+            open(os.path.join(repo, "bench.xml")).read().replace("MODE NAME='bench'", "MODE NAME='benchnosize'"))
 PY
+python3 "$here/tools/zelto-publish.py" stamp "$state/www" bench >/dev/null
+python3 "$here/tools/zelto-publish.py" stamp "$state/www" benchsmall >/dev/null
+runs=${RUNS:-5}
+median() { sort -n | sed -n "$(( (runs + 1) / 2 ))p"; }
+now() { date +%s.%N; }
+since() { python3 -c "print(round($(now) - $1, 3))"; }
 python3 "$here/tools/content_server.py" start --state "$state" --root "$state/www" >/dev/null
 trap 'python3 "$here/tools/content_server.py" stop --state "$state"' EXIT
 export http_proxy="http://127.0.0.1:$(cat "$state/port")"
@@ -66,24 +83,60 @@ install_run() {   # mode -> prints "seconds peak"
   echo "$(python3 -c "print(round($end - $start, 3))") $(echo "$out" | tr -d '\r' | awk '/^PEAK/ {print $2}')"
 }
 
-big=$(install_run bench) || exit 1
-read -r big_time big_peak <<<"$big"
-files=$(ls "$bench_dir/bench" 2>/dev/null | wc -l)
-if [ "$files" -ne 20 ]; then
-  echo "install_bench: $files files placed instead of 20" >&2
-  exit 1
-fi
-curl_start=$(date +%s.%N)
-while read -r url; do curl -s -o /dev/null -x "$http_proxy" "$url"; done < "$state/bench.urls"
-curl_end=$(date +%s.%N)
-curl_time=$(python3 -c "print(round($curl_end - $curl_start, 3))")
+floor_dir="$state/floor"
+floor_run() {
+  rm -rf "$floor_dir"
+  local start out
+  start=$(now)
+  out=$("$here/tools/wine-run.sh" "$bin/bench/install_floor.exe" "Z:$(echo "$state/bench.urls" | tr / '\\')" \
+        "Z:$(echo "$floor_dir" | tr / '\\')" | tr -d '\r')
+  case "$out" in ok*) ;; *) echo "install_bench: the floor failed: $out" >&2; exit 1 ;; esac
+  since "$start"
+}
+
+program_times=() floor_times=()
+for i in $(seq "$runs"); do
+  # Alternating which goes first, so that neither gains from the order.
+  if [ $((i % 2)) -eq 1 ]; then
+    r=$(install_run bench) || exit 1; program_times+=("$r"); floor_times+=("$(floor_run)")
+  else
+    floor_times+=("$(floor_run)"); r=$(install_run bench) || exit 1; program_times+=("$r")
+  fi
+  files=$(ls "$bench_dir/bench" 2>/dev/null | wc -l)
+  if [ "$files" -ne 20 ]; then
+    echo "install_bench: $files files placed instead of 20" >&2
+    exit 1
+  fi
+done
+big_time=$(printf '%s\n' "${program_times[@]}" | awk '{print $1}' | median)
+big_peak=$(printf '%s\n' "${program_times[0]}" | awk '{print $2}')
+floor_time=$(printf '%s\n' "${floor_times[@]}" | median)
+nosize_times=()
+for _ in $(seq "$runs"); do
+  r=$(install_run benchnosize) || exit 1; nosize_times+=("$(echo "$r" | awk '{print $1}')")
+done
+nosize_time=$(printf '%s\n' "${nosize_times[@]}" | median)
+curl_one=() curl_six=()
+for _ in $(seq "$runs"); do
+  start=$(now)
+  while read -r url; do curl -s -o /dev/null -x "$http_proxy" "$url"; done < "$state/bench.urls"
+  curl_one+=("$(since "$start")")
+  start=$(now)
+  xargs -P 6 -n 1 curl -s -o /dev/null -x "$http_proxy" < "$state/bench.urls"
+  curl_six+=("$(since "$start")")
+done
+curl_time=$(printf '%s\n' "${curl_one[@]}" | median)
+curl6_time=$(printf '%s\n' "${curl_six[@]}" | median)
 small=$(install_run benchsmall) || exit 1
 read -r small_time small_peak <<<"$small"
-rm -rf "$bench_dir"
+rm -rf "$bench_dir" "$floor_dir"
 
-echo "== install of 20 files, 64 MiB (5 of them zipped): $files files placed"
-echo "ZeltoSetup.exe whole run  ${big_time} s"
-echo "curl, the same files      ${curl_time} s"
-echo "ratio                     $(python3 -c "print(round($big_time / $curl_time, 2))")"
+ratio() { python3 -c "print(round($1 / $2, 2))"; }
+echo "== install of 20 files, 64 MiB (5 of them zipped), median of $runs runs each (wall time, process start included)"
+echo "ZeltoSetup.exe, stamped catalogue   ${big_time} s"
+echo "floor (WinINet x6, unpack)          ${floor_time} s    ratio program / floor  $(ratio "$big_time" "$floor_time") (target <= 1.25)"
+echo "curl one by one                     ${curl_time} s    ratio program / curl   $(ratio "$big_time" "$curl_time")"
+echo "curl six at a time                  ${curl6_time} s    ratio program / curl6  $(ratio "$big_time" "$curl6_time")"
+echo "ZeltoSetup.exe, no sizes stated     ${nosize_time} s    the HEADs cost         $(python3 -c "print(round($nosize_time - $big_time, 3))") s"
 echo "== peak working set of ZeltoSetup.exe"
 echo "64 MiB run: $big_peak bytes, 6.4 MiB run: $small_peak bytes, difference $(( big_peak - small_peak )) bytes (target: within 2 MiB)"
