@@ -10,7 +10,8 @@ catalogue's REPORT URL heard.
 The program built with the sample key reads its clock from ZELTO_TEST_NOW
 (test builds only). Runs in a Wine prefix of its own:
 
-    make configure && cmake --build build/win64 --target ZeltoSetupSampleKey ZeltoDriver sample_repository
+    make test     # or build ZeltoSetupSampleKey, ZeltoDriver, test_components and
+                  # sample_repository in the build tools/wine-arch.sh names
     ZELTO_WINEPREFIX=$PWD/build/rollout-play/wine bash tools/with-wine.sh python3 tools/play_rollout.py
 """
 import hashlib
