@@ -17,8 +17,8 @@ times=()
 for _ in $(seq "$runs"); do
   start=$(date +%s.%N)
   sum=$(sha256sum "$state/bytes.bin" | cut -d' ' -f1)
-  times+=("$(echo "$(date +%s.%N) - $start" | bc)")
+  times+=("$(python3 -c "print($(date +%s.%N) - $start)")")
 done
 median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
-echo "sha256sum median $(echo "64 / $median" | bc -l | xargs printf '%.1f') MiB/s (digest $sum, outside Wine)"
+echo "sha256sum median $(python3 -c "print('%.1f' % (64 / $median))") MiB/s (digest $sum, outside Wine)"
 rm -f "$state/bytes.bin"
