@@ -41,6 +41,8 @@ public:
     int SliceSize() const { return m_nSlice; }
     const SkinProgressGeometry& LastGeometry() const { return m_last; }
     int Paints() const { return m_nPaints; }
+    // The off-screen bitmap of the last paint (what the window shows).
+    HBITMAP Offscreen() const { return static_cast<HBITMAP>(m_offscreen.get()); }
 
     // The geometry for a bar of length L with slices of size e. An empty
     // range puts the bar at its start.

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 class HostWindow {
@@ -109,6 +111,45 @@ TEST(SkinProgress, PositionsOverARealControl)
     EXPECT_EQ(600, progress.GetPos()) << "never below the start";
     progress.SetRange(0, 0);
     EXPECT_EQ(0, progress.GetPos(TRUE)) << "empty range: percent 0";
+}
+
+// The bar's pixels as the window shows them.
+std::vector<DWORD> Shown(const CSkinProgress& progress)
+{
+    RECT client;
+    ::GetClientRect(progress.GetSafeHwnd(), &client);
+    std::vector<DWORD> pixels(static_cast<size_t>(client.right) * client.bottom);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    zelto::ScopedWindowDc screen(nullptr);
+    ::GetDIBits(screen.get(), progress.Offscreen(), 0, client.bottom, pixels.data(), &info, DIB_RGB_COLORS);
+    return pixels;
+}
+
+// A bar that moves by small steps repaints only the stretch that changed;
+// at every step it must show what a whole paint at that position shows.
+TEST(SkinProgress, EveryStepIsDrawnWhole)
+{
+    HostWindow host;
+    auto make = [&](int id) {
+        return ::CreateWindowExA(0, "msctls_progress32", "", WS_CHILD | WS_VISIBLE, 0, 40 * (id - 1000), 310, 17,
+                                 host.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+    };
+    CSkinProgress stepped, whole;
+    ASSERT_TRUE(stepped.Create(make(1000), 1000, IDB_PROGRESS, FALSE));
+    ASSERT_TRUE(whole.Create(make(1001), 1000, IDB_PROGRESS, FALSE));
+    int checked = 0;
+    // Steps of a pixel or two and of several slices.
+    for (int pos = 0; pos <= 1000; pos += pos % 3 ? 3 + pos % 11 : 60 + pos % 50) {
+        const int paints = stepped.Paints();
+        stepped.SetPos(pos);
+        if (stepped.Paints() == paints) continue;
+        whole.SetPos(pos, FALSE);
+        whole.SetBackground(::GetSysColor(COLOR_BTNFACE));   // forgets the last paint: a whole one
+        ASSERT_EQ(Shown(whole), Shown(stepped)) << "at position " << pos;
+        ++checked;
+    }
+    EXPECT_GT(checked, 15);
 }
 
 TEST(SkinProgress, VerticalWhenTallerThanWide)

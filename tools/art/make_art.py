@@ -239,8 +239,8 @@ def progress_skin():
                 elif kind == 5:    # bar end: rounded right cap
                     round_off = (x == w - 1 and y in (2, h - 3))
                     row.append(track if round_off else bar)
-                elif kind == 3:    # centre mark: a highlight stripe
-                    row.append(mix(bar, WHITE, 0.35) if inside_v and x in (4, 5) else bar)
+                elif kind == 3:    # centre mark: the fill itself (a light stripe in
+                    row.append(bar)  # the middle of the bar reads as a seam in the paint)
                 else:              # bar fill
                     row.append(bar)
             rows.append(row)
