@@ -9,6 +9,8 @@
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 
+#include <aclapi.h>
+
 #include <vector>
 
 namespace {
@@ -49,12 +51,43 @@ bool WriteBeside(const std::string& staged, const std::string& temporary)
     return written && ::FlushFileBuffers(written.get());
 }
 
+// The staged file itself moved beside the destination, where both lie on
+// one volume: no copy of its bytes. A moved file keeps the access list of the
+// staging folder (administrators only), so it is given the one a file made
+// in the destination's folder gets (inherited from that folder, as a copy's
+// is), and its bytes are flushed. False, with the staged file where it was,
+// when any of that cannot be done: the caller copies instead.
+bool MoveBeside(const std::string& staged, const std::string& temporary)
+{
+    ::SetFileAttributesA(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // Without MOVEFILE_COPY_ALLOWED: another volume fails (not the same device).
+    if (!::MoveFileExA(staged.c_str(), temporary.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    ACL empty;
+    bool ready = ::InitializeAcl(&empty, sizeof(empty), ACL_REVISION) &&
+                 ::SetNamedSecurityInfoA(const_cast<char*>(temporary.c_str()), SE_FILE_OBJECT,
+                                         DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                                         nullptr, &empty, nullptr) == ERROR_SUCCESS;
+    if (ready) {
+        zelto::ScopedFile moved(::CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ready = moved && ::FlushFileBuffers(moved.get());
+    }
+    if (!ready) {
+        const DWORD error = ::GetLastError();
+        if (!::MoveFileExA(temporary.c_str(), staged.c_str(), MOVEFILE_REPLACE_EXISTING)) ::DeleteFileA(temporary.c_str());
+        WriteLog(2, "[MoveInstallFiles] %s moved beside its destination could not take the folder's access list "
+                    "(Error Code = %d): copied instead", staged.c_str(), static_cast<int>(error));
+        return false;
+    }
+    return true;
+}
+
 // One try at replacing the destination now: a copy of the old file first,
-// then the new bytes beside the destination, flushed, then one move over it
-// (replace-existing, write-through). At no moment is the destination absent
-// or partial: a power cut leaves the old file or the new one. replaced tells
-// whether there was an old file.
-Step ReplaceNow(const std::string& staged, const char* dest, const std::string& backup, bool& replaced)
+// then the new bytes beside the destination (the staged file moved there, or
+// copied), flushed, then one move over it (replace-existing, write-through).
+// At no moment is the destination absent or partial: a power cut leaves the
+// old file or the new one. replaced tells whether there was an old file.
+Step ReplaceNow(const std::string& staged, const char* dest, const std::string& backup, bool mayMove, bool& replaced)
 {
     const DWORD attributes = ::GetFileAttributesA(dest);
     const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
@@ -68,7 +101,8 @@ Step ReplaceNow(const std::string& staged, const char* dest, const std::string& 
         return Step::CopyFailed;
     }
     const std::string temporary = std::string(dest) + kPlacingSuffix;
-    if (!WriteBeside(staged, temporary)) {
+    const bool moved = mayMove && MoveBeside(staged, temporary);
+    if (!moved && !WriteBeside(staged, temporary)) {
         DWORD error = ::GetLastError();
         ::DeleteFileA(temporary.c_str());
         RecordLastError(ERR_COPY_DESTINATION, error);
@@ -80,7 +114,9 @@ Step ReplaceNow(const std::string& staged, const char* dest, const std::string& 
     // A held destination refuses the move (access denied, sharing): in use.
     if (!::MoveFileExA(temporary.c_str(), dest, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = ::GetLastError();
-        ::DeleteFileA(temporary.c_str());
+        // The staged file goes back for the next try or the restart.
+        if (!moved || !::MoveFileExA(temporary.c_str(), staged.c_str(), MOVEFILE_REPLACE_EXISTING))
+            ::DeleteFileA(temporary.c_str());
         if (IsInUseError(error)) return Step::InUse;
         RecordLastError(ERR_COPY_DESTINATION, error);
         WriteLog(1, "[MoveInstallFiles] MoveFileEx(%s -> %s) Failed, Error Code = %d", temporary.c_str(), dest, error);
@@ -163,7 +199,7 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
     };
 
     bool replaced = false;
-    Step step = ReplaceNow(staged, dest, backup, replaced);
+    Step step = ReplaceNow(staged, dest, backup, !stagedShared, replaced);
     if (step == Step::Done) return placed(replaced);
     if (step == Step::CopyFailed) {
         dropStaged();
@@ -191,7 +227,7 @@ BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& staged, int fo
         return finish(Placement::AtRestart);
     }
     for (int attempt = 0; attempt < 10; ++attempt) {
-        step = ReplaceNow(staged, dest, backup, replaced);
+        step = ReplaceNow(staged, dest, backup, !stagedShared, replaced);
         if (step == Step::Done) return placed(replaced);
         if (step == Step::CopyFailed) return failed();
         ::Sleep(100);

@@ -23,8 +23,9 @@ enum class Placement {
 // other than not found or in use. The destination is deleted only once the
 // staged file is known readable and a copy of the old file is kept at
 // keepOldAs (empty: a temporary copy beside the staged file, removed again).
-// The staged file is gone afterwards, but where stagedShared: another file of
-// the run is placed from it too, so it stays for that one.
+// The staged file is moved into place where both share a volume (copied
+// otherwise) and is gone afterwards; stagedShared: another file of the run is
+// placed from it too, so it is copied and stays.
 BOOL MoveInstallFiles(const CUpdateInfo& file, const std::string& stagedPath, int forceDelete, int& restartFlag,
                       const std::string& keepOldAs = std::string(), Placement* placement = nullptr,
                       bool stagedShared = false);

@@ -33,8 +33,8 @@ std::string ArchiveFolder(const CUpdateInfo& file);
 // plain download, the archive's own folder + NAME for an archive's entry.
 std::string UnpackedPath(const CUpdateInfo& file);
 // True when another file of the run's items lies staged at the same path
-// (one entry of an archive placed by several items): the staged file must
-// stay for it.
+// (FILEs of several items taken from one archive): the staged file must stay
+// for it, so it is copied into place, never moved.
 bool StagedBytesShared(const CUpdateInfo& file);
 // Removes the folder and the archive an archive download left (after its
 // files were placed); nothing for a plain download.

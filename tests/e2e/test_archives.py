@@ -100,7 +100,7 @@ class Archives(f.FaultScenario):
 
     def test_one_entry_placed_by_two_items_at_two_destinations(self):
         # The unpacked entry is the staged file of both: the first placement
-        # must not take it away from the second (1014(2) before).
+        # must not take it away from the second (it is copied, not moved).
         data = payload("one-entry")
         sha = make_zip("entry.zip", {"a.bin": data})
         url = ZIPPED + "entry.zip"

@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <utility>
+
 namespace {
 
 const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
@@ -186,14 +191,79 @@ TEST_F(PlacementTest, MissingStagedFileLeavesTheOldFile)
     EXPECT_EQ(4u, DestLow());
 }
 
-// A staged file another file of the run is placed from (one entry of an
-// archive that two items place) stays, placed or left for the restart.
-TEST_F(PlacementTest, AStagedFileAnotherFileNeedsStays)
+// The file's identity (volume and index): the same after a move, another
+// after a copy.
+std::pair<DWORD, ULONGLONG> Identity(const std::string& path)
 {
+    HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool known = file != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(file, &info);
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    return known ? std::make_pair(info.dwVolumeSerialNumber,
+                                  (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow)
+                 : std::make_pair(DWORD(0), ULONGLONG(0));
+}
+
+// The access list as text ("" when the system keeps none).
+std::string AccessList(const std::string& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                nullptr, &descriptor) != ERROR_SUCCESS)
+        return "?";
+    char* text = nullptr;
+    std::string out;
+    if (::ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                               &text, nullptr))
+        out = text;
+    ::LocalFree(text);
+    ::LocalFree(descriptor);
+    return out;
+}
+
+// A staged file no other file needs is moved into place, not copied, and
+// ends with the access list a file made in the destination's folder gets.
+// A try that meets a held destination puts it back, so that the restart
+// still finds the new bytes.
+TEST_F(PlacementTest, AStagedFileOfItsOwnIsMovedIntoPlace)
+{
+    const auto staged = Identity(m_staged);
+    int restart = 0;
+    Placement placement = Placement::Nothing;
+    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 0, restart, std::string(), &placement));
+    EXPECT_EQ(Placement::Created, placement);
+    EXPECT_EQ(5u, DestLow());
+    EXPECT_FALSE(testutil::FileExists(m_staged));
+    EXPECT_EQ(staged, Identity(m_file.m_szDestFileName)) << "the staged file itself, moved";
+    const std::string fresh = m_dir + "\\made here.bin";
+    testutil::WriteWholeFile(fresh, "x");
+    EXPECT_EQ(AccessList(fresh), AccessList(m_file.m_szDestFileName)) << "the folder's, not the staging folder's";
+    ::DeleteFileA(fresh.c_str());
+
+    ::CopyFileA(testutil::Component("v1005\\ZeltoTestCtl.dll").c_str(), m_staged.c_str(), FALSE);
+    ::DeleteFileA(m_file.m_szDestFileName.c_str());
+    HANDLE holder = Hold();
+    m_file.m_bReboot = 1;
+    EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 1, restart, std::string(), &placement));
+    EXPECT_EQ(Placement::AtRestart, placement);
+    EXPECT_EQ(testutil::ReadWholeFile(testutil::Component("v1005\\ZeltoTestCtl.dll")),
+              testutil::ReadWholeFile(m_file.m_szDestFileName + ".zelto-restart"))
+        << "the new bytes wait beside the destination";
+    EXPECT_FALSE(testutil::FileExists(m_file.m_szDestFileName + ".zelto-new"));
+    Release(holder);
+    ::DeleteFileA((m_file.m_szDestFileName + ".zelto-restart").c_str());
+}
+
+TEST_F(PlacementTest, AStagedFileAnotherFileNeedsIsCopiedAndStays)
+{
+    const auto staged = Identity(m_staged);
     int restart = 0;
     EXPECT_TRUE(MoveInstallFiles(m_file, m_staged, 0, restart, std::string(), nullptr, true));
     EXPECT_EQ(5u, DestLow());
     EXPECT_TRUE(testutil::FileExists(m_staged)) << "left for the other file";
+    EXPECT_EQ(staged, Identity(m_staged));
+    EXPECT_NE(staged, Identity(m_file.m_szDestFileName)) << "a copy";
 
     HANDLE holder = Hold();
     m_file.m_bReboot = 1;
