@@ -34,9 +34,6 @@ const int kLabelId = 1;
 const char kGulim[] = "\xB1\xBC\xB8\xB2";   // "굴림"
 const char kDotum[] = "\xB5\xB8\xBF\xF2";   // "돋움"
 
-// The worker's answer when it broke down: the run ends as a failed install.
-const WPARAM kWorkerBroke = 2;
-
 DWORD WINAPI WorkerThread(LPVOID param)
 {
     auto* dialog = static_cast<CDlgDownload*>(param);
@@ -46,7 +43,7 @@ DWORD WINAPI WorkerThread(LPVOID param)
     } catch (...) {
         RecordLastError(ERR_LOCAL_FILE, 0);
         WriteLog(1, "[DownloadInstallFiles] the download worker stopped on an exception");
-        ::PostMessageA(dialog->GetSafeHwnd(), UM_DOWNLOAD_COMPLETE, kWorkerBroke, 0);
+        ::PostMessageA(dialog->GetSafeHwnd(), UM_DOWNLOAD_COMPLETE, CDlgDownload::kWorkerBroke, 0);
     }
     // The window's thread takes it once the worker has ended (WaitForWorker).
     dialog->m_workerError = LastError;
@@ -286,122 +283,6 @@ LRESULT CDlgDownload::OnExtractProgress(WPARAM wParam)
         ::InvalidateRect(m_hWnd, nullptr, FALSE);
     }
     return 0;
-}
-
-void CDlgDownload::OnDownloadComplete(BOOL failed)
-{
-    WaitForWorker();
-    RecordLastError(m_workerError.dwAppError, m_workerError.dwSysError);
-    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
-    if (static_cast<WPARAM>(failed) == kWorkerBroke) {
-        ShowMessage(IDS_INSTALL_FAILED, LastErrorSuffix());
-        AbortRun();
-        return;
-    }
-    if (m_bCloseRequested) {
-        AbortRun();
-        return;
-    }
-    bool anyFailed = false;
-    for (const auto& item : manager->Items()) {
-        bool itemFailed = failed != FALSE;
-        for (const auto& file : item->m_arrUpdateFile) itemFailed = itemFailed || !file->m_bDownloaded;
-        anyFailed = anyFailed || itemFailed;
-    }
-    if (!manager->Items().empty() && anyFailed) {
-        if (!GetMainFrameWindow()) return;
-        // A cancel refuses nothing: only a failed download is reported.
-        if (!Cancelled())
-            for (const auto& item : manager->Items()) ReportItemResult(*item, "refused");
-        if (!Cancelled()) ShowMessage(IDS_DOWNLOAD_FAILED, LastErrorSuffix());
-        AbortRun();
-        if (Cancelled()) SetRunExitCode(EXIT_RUN_CANCELLED);   // the user's cancel, not a failure
-        return;
-    }
-    if (m_nLastPercent >= 0 && m_nLastPercent < 100) PostPercent(100);
-    manager->PostStatus(STATUS_INSTALL_START, 0);
-    HCURSOR previous = ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT));
-    BOOL installed = InstallDownloadedFiles();
-    ::SetCursor(previous);
-    if (m_bCloseRequested) {   // asked to close during the installation
-        AbortRun();
-        return;
-    }
-    if (installed) {
-        ::ShowWindow(m_hWnd, SW_HIDE);
-        ::PostMessageA(m_hWnd, UM_SETUP_COMPLETE, 0, 0);
-        return;
-    }
-    if (!GetMainFrameWindow()) return;
-    ShowMessage(IDS_INSTALL_FAILED, LastErrorSuffix());
-    AbortRun();
-}
-
-BOOL CDlgDownload::InstallDownloadedFiles()
-{
-    WriteLog(2, "CDlgDownload::InstallDownloadedFiles");
-    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
-    int restart = manager->GetRestartFlag();
-    BOOL all = TRUE;
-    std::vector<const CUpdateSet*> failed;
-    for (auto& item : manager->Items()) {
-        // A close request (taken by a message box's loop) stops the run
-        // between items: the current one has installed or rolled back.
-        if (m_bCloseRequested) {
-            all = FALSE;
-            break;
-        }
-        // A quiet run ends no program that holds a file: the file is
-        // replaced at the next restart instead.
-        bool atRestart = false;
-        const BOOL ok = InstallItem(*item, IsQuietRun() ? 0 : manager->GetForceDelete(), restart, &atRestart);
-        if (!ok) {
-            all = FALSE;
-            failed.push_back(item.get());
-        }
-        ReportItemResult(*item, !ok ? "rolled-back" : atRestart ? "held-for-restart" : "installed");
-    }
-    manager->SetRestartFlag(restart);
-    RemoveUnpackedArchives(manager->Items(), failed);
-    return all;
-}
-
-void CDlgDownload::OnSetupComplete()
-{
-    WriteLog(2, "CDlgDownload::OnSetupComplete");
-    CUpdateInfoMgr* manager = CUpdateInfoMgr::GetInstance();
-    if (manager->GetRestartFlag() == 1) {
-        std::string text = LoadResString(IDS_RESTART_NEEDED), title = LoadResString(IDS_APP_TITLE);
-        if (IsQuietRun()) {
-            // A quiet run never restarts: the exit code tells the administrator.
-            WriteLog(1, "[OnSetupComplete] quiet run: a restart is needed and left to the administrator");
-            manager->PostStatus(STATUS_RESTART_DECLINED, 0);
-        } else if (::MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_YESNO | MB_SYSTEMMODAL) == IDYES) {
-            if (CUtil::Folders().osVersion.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) ::ExitWindowsEx(EWX_REBOOT, 0);
-            else RestartSystem();
-            manager->PostStatus(STATUS_RESTART_ACCEPTED, 0);
-        } else {
-            manager->PostStatus(STATUS_RESTART_DECLINED, 0);
-        }
-    } else {
-        manager->PostStatus(STATUS_DONE, 0);
-        // The staging folder is the user's own temporary folder: emptied of
-        // our files it must stay, or every program that writes to %TEMP%
-        // fails afterwards. So it is not removed.
-    }
-    const bool firstInstallation = manager->GetUpdateMode() == 0;
-    const std::string tag = manager->GetModuleInstallTag();
-    m_bRunning = false;
-    if (HWND frame = GetMainFrameWindow()) ::PostMessageA(frame, WM_CLOSE, 0, 0);
-    if (firstInstallation) CStatSender::SendModuleInstallCount(tag);
-}
-
-void CDlgDownload::AbortRun()
-{
-    ::ShowWindow(m_hWnd, SW_HIDE);
-    CUpdateInfoMgr::GetInstance()->PostStatus(STATUS_FAILED, 0);
-    m_bRunning = false;
-    if (HWND frame = GetMainFrameWindow()) ::PostMessageA(frame, WM_CLOSE, 0, 0);
 }
 
 void CDlgDownload::Paint(HDC target)

@@ -34,6 +34,8 @@ public:
     bool IsRunning() const { return m_bRunning; }
     // The worker's LastError as it ended (its own thread's pair).
     LastErrorPair m_workerError = {0, 0};
+    // The worker's answer when it broke down: the run ends as a failed install.
+    static constexpr WPARAM kWorkerBroke = 2;
     // The main frame was asked to close: the downloads are cancelled, an
     // installation stops after the current item; the run then ends with
     // status 101 and closes the frame itself.
