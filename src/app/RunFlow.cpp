@@ -3,6 +3,7 @@
 #include "app/MainFrame.h"
 
 #include "app/CommandLine.h"
+#include "app/RunServices.h"
 #include "base/LastError.h"
 #include "base/Log.h"
 #include "base/Messages.h"
@@ -44,6 +45,7 @@ LRESULT CMainFrame::OnStart()
             return 0;
         }
         RecoverInterruptedItems();
+        StartRunServices();
         if (IsQuietRun()) {
             RemoveEverythingQuietly();
             ::PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
@@ -74,6 +76,7 @@ LRESULT CMainFrame::OnStart()
     // What a run that was killed left half done is put back first.
     RecoverInterruptedItems();
     manager->PostStatus(STATUS_INSTALL_BEGIN, reinterpret_cast<LPARAM>(m_hWnd));
+    StartRunServices();
     // On failure the message was shown and status 101 posted (102 when the
     // user cancelled the wait): a run without its catalogue ends there.
     if (!LoadCatalogue()) {

@@ -1,23 +1,14 @@
 #include "app/ZeltoMgrApp.h"
 
+#include "app/RunServices.h"
 #include "base/RunOutcome.h"
-#include "base/SystemLibrary.h"
 #include "catalogue/UpdateInfoMgr.h"
 #include "install/Staging.h"
 #include "net/ResultReport.h"
 
-#include <commctrl.h>
-
 BOOL CZeltoMgrApp::InitInstance()
 {
-    m_pOle = std::make_unique<zelto::ScopedOleInit>();
-    // The progress bar and the wizard's item list.
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
-    ::InitCommonControlsEx(&controls);
-    // Either library may be missing; nothing is reported.
-    m_hRichEd32.reset(LoadSystemLibrary("RichEd32.dll"));
-    m_hRichEd20.reset(LoadSystemLibrary("RichEd20.dll"));
-
+    // OLE and the common controls start with the run (StartRunServices).
     m_pMainWnd = std::make_unique<CMainFrame>();
     if (m_pMainWnd->GetSafeHwnd()) ::UpdateWindow(m_pMainWnd->GetSafeHwnd());
     else m_pMainWnd.reset();
@@ -53,8 +44,6 @@ int CZeltoMgrApp::ExitInstance()
     CResultReports::WaitForAll(3000);
     RemoveEmptiedStagingFolder();
     CUpdateInfoMgr::DeleteInstance();
-    m_hRichEd20.reset();
-    m_hRichEd32.reset();
-    m_pOle.reset();
+    EndRunServices();
     return m_nExitCode;
 }

@@ -1,4 +1,4 @@
-// The application object: OLE, the rich-edit libraries and the main frame.
+// The application object: the main frame and its message loop.
 #pragma once
 
 #include "app/MainFrame.h"
@@ -15,9 +15,6 @@ public:
     HWND GetMainWnd() const { return m_pMainWnd ? m_pMainWnd->GetSafeHwnd() : nullptr; }
 
 private:
-    std::unique_ptr<zelto::ScopedOleInit> m_pOle;
-    zelto::ScopedModule m_hRichEd32;
-    zelto::ScopedModule m_hRichEd20;
     std::unique_ptr<CMainFrame> m_pMainWnd;
     int m_nExitCode = 0;
 };

@@ -1,5 +1,6 @@
 #include "ui/InstallNotificationDlg.h"
 
+#include "base/SystemLibrary.h"
 #include "catalogue/UpdateInfoMgr.h"
 #include "net/HttpUtil.h"
 #include "net/StatSender.h"
@@ -21,6 +22,15 @@ const char kDotum[] = "\xB5\xB8\xBF\xF2";   // "돋움"
 }  // namespace
 
 CInstallNotificationDlg::CInstallNotificationDlg(HWND parent) : CDialog(IDD_INSTALL_NOTIFY), m_hParent(parent) {}
+
+INT_PTR CInstallNotificationDlg::DoModal()
+{
+    // The two edit boxes are of the rich-edit class; either library may be
+    // missing, nothing is reported. Kept until the program ends.
+    static const zelto::ScopedModule richEdit32(LoadSystemLibrary("RichEd32.dll"));
+    static const zelto::ScopedModule richEdit20(LoadSystemLibrary("RichEd20.dll"));
+    return CDialog::DoModal(m_hParent);
+}
 
 void CInstallNotificationDlg::Append(int control, const char* text, int points, bool bold, COLORREF colour)
 {

@@ -12,7 +12,8 @@
 class CInstallNotificationDlg : public CDialog, public CKWB_UI_Drawer {
 public:
     explicit CInstallNotificationDlg(HWND parent = nullptr);
-    INT_PTR DoModal() { return CDialog::DoModal(m_hParent); }
+    // Loads the rich-edit library on first use (the start of a run needs none).
+    INT_PTR DoModal();
 
 protected:
     BOOL OnInitDialog() override;
