@@ -25,9 +25,9 @@ CInstallNotificationDlg::CInstallNotificationDlg(HWND parent) : CDialog(IDD_INST
 
 INT_PTR CInstallNotificationDlg::DoModal()
 {
-    // The two edit boxes are of the rich-edit class; either library may be
-    // missing, nothing is reported. Kept until the program ends.
-    static const zelto::ScopedModule richEdit32(LoadSystemLibrary("RichEd32.dll"));
+    // The two edit boxes are of the class "RichEdit20A", which this library
+    // registers; kept until the program ends. When it is missing the dialog
+    // cannot be made, as before.
     static const zelto::ScopedModule richEdit20(LoadSystemLibrary("RichEd20.dll"));
     return CDialog::DoModal(m_hParent);
 }
