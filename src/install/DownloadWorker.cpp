@@ -103,6 +103,39 @@ void TransferGroups(SharedRun& run)
     }
 }
 
+// The sizes of a catalogue that does not state them all, asked of the server
+// (HEAD) as many at a time as files are fetched: one after another, each
+// would cost the run a round trip before the first byte moves.
+struct SizeQuestions {
+    std::vector<CUpdateInfo*> files;
+    std::atomic<size_t> next{0};
+    HINTERNET internet = nullptr;
+};
+
+DWORD WINAPI AskNextSizes(void* parameter)
+{
+    SizeQuestions& questions = *static_cast<SizeQuestions*>(parameter);
+    for (size_t at; (at = questions.next++) < questions.files.size();)
+        GetFileDownloadSize(*questions.files[at], questions.internet);
+    return 0;
+}
+
+void AskSizes(UpdateItems& items, HINTERNET internet)
+{
+    SizeQuestions questions;
+    questions.internet = internet;
+    for (auto& item : items)
+        for (auto& file : item->m_arrUpdateFile) questions.files.push_back(file.get());
+    std::vector<zelto::ScopedKernelHandle> helpers;
+    for (size_t i = 1; i < std::min<size_t>(kParallelDownloads, questions.files.size()); ++i) {
+        zelto::ScopedKernelHandle helper(::CreateThread(nullptr, 0, &AskNextSizes, &questions, 0, nullptr));
+        if (!helper) break;   // fewer at once: this thread asks the rest
+        helpers.push_back(std::move(helper));
+    }
+    AskNextSizes(&questions);
+    for (auto& helper : helpers) ::WaitForSingleObject(helper.get(), INFINITE);
+}
+
 }  // namespace
 
 void SeparateStagedNames(UpdateItems& items)
@@ -170,7 +203,9 @@ DWORD PrepareDownloadSizes(UpdateItems& items, HINTERNET internet)
             if (!file->m_bDownloaded && PlannedDownloadSize(*file) == 0) allStated = false;
     DWORD total = 0;
     if (!allStated) {
-        for (auto& item : items) total += GetItemDownloadSize(*item, internet);
+        AskSizes(items, internet);
+        for (auto& item : items)
+            for (auto& file : item->m_arrUpdateFile) total += file->m_dwDownloadSize;
         return total;
     }
     std::vector<std::string> counted;   // an archive shared by several FILEs counts once
