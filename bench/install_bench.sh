@@ -44,15 +44,19 @@ for mode, total in (("bench", 64 << 20), ("benchsmall", (64 << 20) // 10)):
     open(os.path.join(state, mode + ".urls"), "w").write("\n".join(
         "http://down.zelto.com/zelto/zeltosetup/%s/%s" % (mode, f.split("/%s/" % mode)[1].split("<")[0])
         for f in files))
-    if mode == "bench":
-        # The same files under a catalogue that states no sizes.
-        nosize = os.path.join(os.path.dirname(repo), "benchnosize")
-        os.makedirs(nosize, exist_ok=True)
-        open(os.path.join(nosize, "benchnosize.xml"), "w").write(
-            open(os.path.join(repo, "bench.xml")).read().replace("MODE NAME='bench'", "MODE NAME='benchnosize'"))
 PY
 python3 "$here/tools/zelto-publish.py" stamp "$state/www" bench >/dev/null
 python3 "$here/tools/zelto-publish.py" stamp "$state/www" benchsmall >/dev/null
+# The same stamped catalogue without its sizes: a HEAD per file, hashes kept.
+python3 - "$state" <<'PY'
+import os, re, sys
+repo = os.path.join(sys.argv[1], "www", "down.zelto.com", "zelto", "zeltosetup", "Repository")
+os.makedirs(os.path.join(repo, "benchnosize"), exist_ok=True)
+text = open(os.path.join(repo, "bench", "bench.xml"), encoding="utf-8").read()
+text = re.sub(r"<FILESIZE>\d+</FILESIZE>", "", text).replace("NAME=\"bench\"", "NAME=\"benchnosize\"")
+text = text.replace("NAME='bench'", "NAME='benchnosize'")
+open(os.path.join(repo, "benchnosize", "benchnosize.xml"), "w", encoding="utf-8").write(text)
+PY
 runs=${RUNS:-5}
 median() { sort -n | sed -n "$(( (runs + 1) / 2 ))p"; }
 now() { date +%s.%N; }
@@ -80,7 +84,16 @@ install_run() {   # mode -> prints "seconds peak"
     exit 1
   fi
   end=$(date +%s.%N)
-  echo "$(python3 -c "print(round($end - $start, 3))") $(echo "$out" | tr -d '\r' | awk '/^PEAK/ {print $2}')"
+  # The seconds, the peak, and the driver's times (ms from the program's
+  # start) of status 20 and 22, the question found and answered, the first
+  # progress (kept for a look by hand: progress is posted a few times a
+  # second), and statuses 40 and 100.
+  echo "$(python3 -c "print(round($end - $start, 3))") $(echo "$out" | tr -d '\r' | awk '
+    function t() { for (i = 1; i <= NF; i++) if ($i ~ /^t=/) return substr($i, 3) }
+    /^PEAK/ {peak = $2}
+    /^STATUS 20 / {s20 = t()} /^STATUS 22 / {s22 = t()} /^WAIT / && !w {w = t()} /^PRESS / && !p {p = t()}
+    /^STATUS 30 / && !s30 {s30 = t()} /^STATUS 40 / {s40 = t()} /^STATUS 100 / {s100 = t()}
+    END {print peak, s20, s22, w, p, s30, s40, s100}')"
 }
 
 floor_dir="$state/floor"
@@ -110,6 +123,10 @@ for i in $(seq "$runs"); do
 done
 big_time=$(printf '%s\n' "${program_times[@]}" | awk '{print $1}' | median)
 big_peak=$(printf '%s\n' "${program_times[0]}" | awk '{print $2}')
+# Where the program's time goes: the median of each stretch over the runs.
+phase() {   # awk expression over the fields of a run -> median in ms
+  printf '%s\n' "${program_times[@]}" | awk "{print $1}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p"
+}
 floor_time=$(printf '%s\n' "${floor_times[@]}" | median)
 nosize_times=()
 for _ in $(seq "$runs"); do
@@ -128,7 +145,7 @@ done
 curl_time=$(printf '%s\n' "${curl_one[@]}" | median)
 curl6_time=$(printf '%s\n' "${curl_six[@]}" | median)
 small=$(install_run benchsmall) || exit 1
-read -r small_time small_peak <<<"$small"
+read -r small_time small_peak _ <<<"$small"
 rm -rf "$bench_dir" "$floor_dir"
 
 ratio() { python3 -c "print(round($1 / $2, 2))"; }
@@ -138,5 +155,13 @@ echo "floor (WinINet x6, unpack)          ${floor_time} s    ratio program / flo
 echo "curl one by one                     ${curl_time} s    ratio program / curl   $(ratio "$big_time" "$curl_time")"
 echo "curl six at a time                  ${curl6_time} s    ratio program / curl6  $(ratio "$big_time" "$curl6_time")"
 echo "ZeltoSetup.exe, no sizes stated     ${nosize_time} s    the HEADs cost         $(python3 -c "print(round($nosize_time - $big_time, 3))") s"
+echo "== where ZeltoSetup.exe's time goes (stamped catalogue, median of each stretch, ms)"
+echo "start to status 20 (start-up)                 $(phase '$3')"
+echo "status 20 to 22 (catalogue fetched, checked)  $(phase '$4 - $3')"
+echo "22 to the question found by the driver        $(phase '$5 - $4')"
+echo "question found to answered (the driver)       $(phase '$6 - $5')"
+echo "answered to 40 (downloads, unpacking)         $(phase '$8 - $6')"
+echo "40 to 100 (placement, records)                $(phase '$9 - $8')"
+echo "100 to the end of the run (exit, Wine, shell) $(phase '$1 * 1000 - $9')"
 echo "== peak working set of ZeltoSetup.exe"
 echo "64 MiB run: $big_peak bytes, 6.4 MiB run: $small_peak bytes, difference $(( big_peak - small_peak )) bytes (target: within 2 MiB)"

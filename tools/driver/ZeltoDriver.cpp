@@ -7,11 +7,11 @@
 //                        (t: milliseconds since the program was started)
 //   DIALOG_CLOSED
 //   WINDOW <hwnd> class="<class>" title="<title>" text="<message box text>" rect=<x,y,w,h> ids=<control ids>
-//   PRESS <id> <hwnd>
+//   PRESS <id> <hwnd> t=<ms>
 //   EXIT <code>  |  TIMEOUT
 //   PEAK <peak working set of the program in bytes>
 //
-//   WAIT <step> <hwnd>   (a step found its window; it acts after the hold)
+//   WAIT <step> <hwnd> t=<ms>   (a step found its window; it acts after the hold)
 //   CLOSE <hwnd>         (WM_CLOSE posted to the program's main window)
 //   CONTROLS <hwnd> <id>@<x>,<y>,<w>,<h>;...;row<n>@<x>,<y>,<w>,<h>;...
 //                        the screen rectangles of a window's visible controls
@@ -51,6 +51,15 @@ const UINT UM_SETUP_DIALOG_CLOSED = WM_USER + 3;
 DWORD g_childPid = 0;
 HWND g_mainWindow = nullptr;   // from status 20
 LARGE_INTEGER g_started = {};  // when the program was started
+
+// Milliseconds since the program was started.
+double Elapsed()
+{
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart - g_started.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
 int g_closeOn = -1;            // --close-on: the status that triggers WM_CLOSE
 
 struct Step {
@@ -149,11 +158,7 @@ LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam)
         char cls[128] = "";
         HWND target = reinterpret_cast<HWND>(lParam);
         if (wParam == 20 && lParam && ::IsWindow(target)) ::GetClassNameA(target, cls, sizeof(cls));
-        LARGE_INTEGER now, frequency;
-        ::QueryPerformanceCounter(&now);
-        ::QueryPerformanceFrequency(&frequency);
-        const double ms = static_cast<double>(now.QuadPart - g_started.QuadPart) * 1000.0 /
-                          static_cast<double>(frequency.QuadPart);
+        const double ms = Elapsed();
         if (cls[0]) std::printf("STATUS %d 0x%08lX window=\"%s\" t=%.1f\n", static_cast<int>(wParam),
                                 static_cast<unsigned long>(lParam), cls, ms);
         else std::printf("STATUS %d 0x%08lX t=%.1f\n", static_cast<int>(wParam), static_cast<unsigned long>(lParam), ms);
@@ -314,8 +319,8 @@ int main(int argc, char** argv)
     auto schedule = [&](HWND wnd) {
         pending = wnd;
         pressAt = ::GetTickCount64() + holdMs;
-        std::printf("WAIT %d 0x%08lX\n", static_cast<int>(nextStep),
-                    static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(wnd)));
+        std::printf("WAIT %d 0x%08lX t=%.1f\n", static_cast<int>(nextStep),
+                    static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(wnd)), Elapsed());
     };
     // The control a step acts on inside its window.
     auto target = [&](const Step& step, HWND wnd) -> HWND {
@@ -370,7 +375,7 @@ int main(int argc, char** argv)
                     std::printf("TICK %d 0x%08lX\n", step.value, hwnd);
                     if (!ClickListRow(pi.hProcess, control, step.value)) std::printf("ERROR no row %d\n", step.value);
                 } else if (control) {
-                    std::printf("PRESS %d 0x%08lX\n", step.value, hwnd);
+                    std::printf("PRESS %d 0x%08lX t=%.1f\n", step.value, hwnd, Elapsed());
                     ::PostMessageA(::GetParent(control), WM_COMMAND, MAKEWPARAM(step.value, BN_CLICKED),
                                    reinterpret_cast<LPARAM>(control));
                 }
