@@ -6,8 +6,9 @@
 
 // From now on, libraries loaded by name come from the system folder only
 // (where the system offers SetDefaultDllDirectories), the current folder is
-// never searched, and the delay-loaded system libraries are loaded from the
-// system folder by full path. Called first thing at start.
+// never searched. Called first thing at start. (The delay-loaded system
+// libraries always come from the system folder by full path: the program's
+// own delay-load helper loads them.)
 void RestrictLibrarySearch();
 
 // name (a file name, "RichEd20.dll") from the system folder; null on failure.
