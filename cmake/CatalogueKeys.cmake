@@ -1,10 +1,14 @@
 # The public keys a program checks catalogue signatures with, built into it:
-#   zelto_catalogue_keys(<target> "<pem>[,<pem>...]" ["<root pem>[,...]" <threshold>])
+#   zelto_catalogue_keys(<target> "<pem>[,<pem>...]" ["<root pem>[,...]" <threshold> ["<pin>[,<pin>...]"]])
 # writes <build>/generated/<target>_keys.cpp with the PEM texts and adds it
 # to the target. An empty list: the program accepts unsigned catalogues.
 # Root keys (with the number of them that must sign) let a signed keys
 # document replace, add and revoke catalogue keys and root keys later; none:
 # the catalogue keys are the only ones, for good.
+# Signer pins (SHA-256s of the SubjectPublicKeyInfo of a publisher's
+# authority or certificate, 64 hexadecimal digits) make every executable file
+# of every item carry a code signature that chains to one of them; only a
+# program with catalogue keys takes them.
 # A program given the sample key (tests/data/sample-key, whose private half is
 # public) says so in its log at every start.
 
@@ -47,9 +51,13 @@ function(zelto_catalogue_keys target keys)
   # ARGV2 and ARGV3 only when given (unset ones would read the caller's).
   set(roots "")
   set(threshold 0)
+  set(pins "")
   if(ARGC GREATER 3)
     set(roots "${ARGV2}")
     set(threshold "${ARGV3}")
+  endif()
+  if(ARGC GREATER 4)
+    set(pins "${ARGV4}")
   endif()
   zelto_pem_lines("${keys}" ZELTO_CATALOGUE_KEYS body count sample)
   zelto_pem_lines("${roots}" ZELTO_ROOT_KEYS root_body root_count root_sample)
@@ -62,6 +70,31 @@ function(zelto_catalogue_keys target keys)
     endif()
   else()
     set(threshold 0)
+  endif()
+  string(REPLACE "," ";" pin_list "${pins}")
+  set(pin_body "")
+  set(pin_count 0)
+  foreach(pin IN LISTS pin_list)
+    string(STRIP "${pin}" pin)
+    if(pin STREQUAL "")
+      continue()
+    endif()
+    string(TOLOWER "${pin}" pin)
+    if(NOT pin MATCHES "^[0-9a-f]+$")
+      message(FATAL_ERROR "ZELTO_SIGNER_PINS: ${pin}: not hexadecimal (the SHA-256 of a SubjectPublicKeyInfo, see docs/operators.md)")
+    endif()
+    string(LENGTH "${pin}" pin_length)
+    if(NOT pin_length EQUAL 64)
+      message(FATAL_ERROR "ZELTO_SIGNER_PINS: ${pin}: ${pin_length} digits, not 64 (the SHA-256 of a SubjectPublicKeyInfo)")
+    endif()
+    string(APPEND pin_body "    \"${pin}\",\n")
+    math(EXPR pin_count "${pin_count} + 1")
+  endforeach()
+  if(pin_count GREATER 0 AND count EQUAL 0)
+    message(FATAL_ERROR "ZELTO_SIGNER_PINS: signer pins guard components named by signed catalogues; name the catalogue keys too (ZELTO_CATALOGUE_KEYS)")
+  endif()
+  if(pin_count EQUAL 0)
+    set(pin_body "    nullptr,\n")
   endif()
   if(count EQUAL 0)
     set(body "    nullptr,\n")
@@ -78,10 +111,13 @@ function(zelto_catalogue_keys target keys)
     "const bool ZELTO_CATALOGUE_SAMPLE_KEY = ${sample};\n"
     "const char* const ZELTO_ROOT_KEYS[] = {\n${root_body}};\n"
     "const int ZELTO_ROOT_KEY_COUNT = ${root_count};\n"
-    "const int ZELTO_ROOT_THRESHOLD = ${threshold};\n")
+    "const int ZELTO_ROOT_THRESHOLD = ${threshold};\n"
+    "const char* const ZELTO_SIGNER_PINS[] = {\n${pin_body}};\n"
+    "const int ZELTO_SIGNER_PIN_COUNT = ${pin_count};\n")
   configure_file("${out}.tmp" "${out}" COPYONLY)
   target_sources(${target} PRIVATE "${out}")
   set(${target}_KEY_COUNT ${count} PARENT_SCOPE)
   set(${target}_ROOT_KEY_COUNT ${root_count} PARENT_SCOPE)
+  set(${target}_SIGNER_PIN_COUNT ${pin_count} PARENT_SCOPE)
   set(${target}_SAMPLE_KEY ${sample} PARENT_SCOPE)
 endfunction()

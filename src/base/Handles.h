@@ -105,6 +105,33 @@ struct RegionTraits {
     static void Close(Type h) { ::DeleteObject(h); }
 };
 
+// Certificates, stores, chains and messages of the CryptoAPI.
+struct CertStoreTraits {
+    using Type = HCERTSTORE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::CertCloseStore(h, 0); }
+};
+struct CertContextTraits {
+    using Type = PCCERT_CONTEXT;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::CertFreeCertificateContext(h); }
+};
+struct CertChainEngineTraits {
+    using Type = HCERTCHAINENGINE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::CertFreeCertificateChainEngine(h); }
+};
+struct CertChainTraits {
+    using Type = PCCERT_CHAIN_CONTEXT;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::CertFreeCertificateChain(h); }
+};
+struct CryptMsgTraits {
+    using Type = HCRYPTMSG;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::CryptMsgClose(h); }
+};
+
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;   // events, processes, threads, tokens
 using ScopedFile         = ScopedHandle<FileHandleTraits>;     // CreateFile results, snapshots
 using ScopedFind         = ScopedHandle<FindHandleTraits>;     // FindFirstFile results
@@ -117,6 +144,11 @@ using ScopedRegKey       = ScopedHandle<RegKeyTraits>;         // plain registry
 using ScopedGdiObject    = ScopedHandle<GdiObjectTraits>;      // bitmaps, fonts, brushes, pens
 using ScopedMemoryDc     = ScopedHandle<MemoryDcTraits>;       // CreateCompatibleDC results
 using ScopedRegion       = ScopedHandle<RegionTraits>;
+using ScopedCertStore    = ScopedHandle<CertStoreTraits>;
+using ScopedCertContext  = ScopedHandle<CertContextTraits>;
+using ScopedCertChainEngine = ScopedHandle<CertChainEngineTraits>;
+using ScopedCertChain    = ScopedHandle<CertChainTraits>;
+using ScopedCryptMsg     = ScopedHandle<CryptMsgTraits>;
 
 // Selects a GDI object into a device context and restores the previous one.
 class ScopedSelectObject {

@@ -10,7 +10,7 @@
 #include <string>
 
 struct LastErrorPair {
-    DWORD dwAppError;   // 1001..1026, see the codes below
+    DWORD dwAppError;   // 1001..1030, see the codes below
     DWORD dwSysError;   // GetLastError() of the failing system call
 };
 
@@ -42,6 +42,10 @@ enum : DWORD {
     ERR_KEYS_THRESHOLD     = 1024,  // a keys document signed by fewer root keys than a threshold asks
     ERR_KEYS_EXPIRED       = 1025,  // a keys document whose EXPIRES has passed, or that has none
     ERR_KEYS_UNREADABLE    = 1026,  // a keys document or its signatures that cannot be read
+    ERR_SIGNER_UNSIGNED    = 1027,  // a component that must be signed carries no code signature
+    ERR_SIGNER_TAMPERED    = 1028,  // a component's bytes differ from what its code signature covers
+    ERR_SIGNER_NOT_PINNED  = 1029,  // a component signed by a publisher not pinned for its item
+    ERR_SIGNER_NOT_VALID   = 1030,  // a component whose signer's certificate was not valid when it signed
 };
 
 // Records a failure: the application code and the system error code.

@@ -13,6 +13,11 @@ extern const char* const ZELTO_CATALOGUE_KEYS[];
 extern const int ZELTO_CATALOGUE_KEY_COUNT;
 // True when one of them is the sample key, whose private half is public.
 extern const bool ZELTO_CATALOGUE_SAMPLE_KEY;
+// The publishers whose code signature every executable file an item
+// delivers must carry: SHA-256s of SubjectPublicKeyInfos (64 lower-case
+// hexadecimal digits), defined per program by the build like the keys.
+extern const char* const ZELTO_SIGNER_PINS[];
+extern const int ZELTO_SIGNER_PIN_COUNT;
 
 // True when this program accepts only signed catalogues.
 bool CatalogueSignatureRequired();

@@ -6,6 +6,8 @@
 
 #include <pugixml.hpp>
 
+#include "sys/CodeSignature.h"
+
 #include <string>
 #include <vector>
 
@@ -85,6 +87,7 @@ public:
     DWORD m_dwFetchSysError = 0;
     std::string m_szStagingFolder;   // where a plain download is staged when another file of the run
                                      // has its staged name; empty = the staging folder
+    SignerPins m_arrSignerPin;       // its item's SIGNER pins: who may sign it (none = no item pin)
 
 private:
     // Reads the FILE's FILESHA256 and PATCH elements; a malformed one is

@@ -81,6 +81,7 @@ void CUpdateSet::ReadUpdateItem(const pugi::xml_node& element)
     // An item whose release has not reached this machine (or that a policy
     // holds) stays as it is: none of its files or registry elements is read.
     m_bHeld = RolloutHoldsItem(element, m_strName, m_nStage) ? 1 : 0;
+    ReadSignerPins(element);
 
     for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
         if (child.type() != pugi::node_element) continue;
@@ -117,7 +118,29 @@ void CUpdateSet::ReadUpdateItem(const pugi::xml_node& element)
             WriteLog(1, "[CreateUpdateList] MODULE PUBLISHER NAME: [%s]", m_strPublisher.c_str());
         }
     }
+    for (auto& file : m_arrUpdateFile) file->m_arrSignerPin = m_arrSignerPin;
     NoteVersions();
+}
+
+void CUpdateSet::ReadSignerPins(const pugi::xml_node& element)
+{
+    m_arrSignerPin.clear();
+    for (pugi::xml_node signer = element.child("SIGNER"); signer; signer = signer.next_sibling("SIGNER")) {
+        CSignerPin pin;
+        pin.spkiSha256 = signer.attribute("SPKISHA256").value();
+        pin.subject = signer.attribute("SUBJECT").value();
+        if (CSha256::IsHexDigest(pin.spkiSha256)) {
+            for (char& c : pin.spkiSha256) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+            WriteLog(2, "[CreateUpdateList] %s: SIGNER %s (%s)", m_strName.c_str(), pin.spkiSha256.c_str(),
+                     pin.subject.empty() ? "any subject" : pin.subject.c_str());
+        } else {
+            // Kept as it is: a pin that matches no key refuses the item's
+            // executable files instead of dropping the item's lock.
+            WriteLog(1, "[CreateUpdateList] %s: Invalid SIGNER (%s): its executable files will be refused",
+                     m_strName.c_str(), pin.spkiSha256.c_str());
+        }
+        m_arrSignerPin.push_back(pin);
+    }
 }
 
 void CUpdateSet::NoteVersions()

@@ -42,5 +42,10 @@ public:
     int m_nStage = -1;                            // its ROLLOUT stage in hundredths of a percent; -1 none
     std::string m_strVersionBefore;               // its main file's version at its destination ("" absent)
     std::string m_strVersionAfter;                // the catalogue's version of that file
+    SignerPins m_arrSignerPin;                    // SIGNER: publishers allowed to sign its executable files
     std::vector<std::unique_ptr<CUpdateInfo>> m_arrUpdateFile;   // owned, in catalogue order
+
+private:
+    // Reads the item's SIGNER elements into m_arrSignerPin.
+    void ReadSignerPins(const pugi::xml_node& element);
 };

@@ -10,6 +10,7 @@
 #include "install/ProgramCopy.h"
 #include "install/RestartOperations.h"
 #include "install/RunningPrograms.h"
+#include "install/SignerCheck.h"
 #include "install/Staging.h"
 #include "sys/RegKey.h"
 #include "sys/Util.h"
@@ -57,6 +58,9 @@ BOOL InstallItem(CUpdateSet& item, int forceDelete, int& restartFlag, bool* atRe
         if (!RollBack(rollback)) restartFlag = restartBefore;
         return FALSE;
     };
+    // Nothing of an item is placed, registered or started unless each of its
+    // executable files carries a pinned publisher's signature.
+    if (!CheckItemSigners(item)) return rollBack();
     BOOL ok = TRUE;
     for (auto& file : item.m_arrUpdateFile)
         if (!InstallProcess(*file, item.m_strName, forceDelete, item.m_bSelfUninstaller == 0, restartFlag, &rollback,

@@ -2,6 +2,7 @@
 
 #include "base/LastError.h"
 #include "base/Log.h"
+#include "install/SignerCheck.h"
 #include "net/HttpRequest.h"
 #include "net/HttpUtil.h"
 #include "sys/Sha256.h"
@@ -13,6 +14,11 @@ namespace {
 // was only fetched for this run (no run destination).
 BOOL RunAuxiliary(const CUpdateInfo& file, const std::string& localPath)
 {
+    // Started only under a pinned publisher's signature, as the files placed.
+    if (!CheckSigner(localPath.c_str(), file.m_arrSignerPin, BuiltInSignerPins())) {
+        if (file.m_szRunDest.empty()) ::DeleteFileA(localPath.c_str());
+        return FALSE;
+    }
     BOOL started = CUtil::ExecuteFile(localPath.c_str(), file.m_szRunParam.c_str(), TRUE, nullptr, kProgramWaitMs);
     if (file.m_szRunDest.empty()) ::DeleteFileA(localPath.c_str());
     return started;

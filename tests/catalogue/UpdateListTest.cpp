@@ -185,6 +185,31 @@ TEST_F(UpdateListTest, DescriptionTagsAndPublisher)
     EXPECT_TRUE(log.Has("[CreateUpdateList] MODULE PUBLISHER NAME: [QRV]"));
 }
 
+// SIGNER pins reach every file of their item, wherever they stand among
+// its FILEs; a pin that is no SHA-256 is kept, so that it matches nothing
+// and the item's executable files are refused rather than left unchecked.
+TEST_F(UpdateListTest, SignerPinsReachEveryFileOfTheirItem)
+{
+    testutil::TestLog log(2);
+    const std::string a(64, 'A'), b(64, 'b');
+    auto item = Read("<UPDATEITEM NAME='S'>" + File("a.dll") + "<SIGNER SPKISHA256='" + a +
+                     "' SUBJECT='QRV Corp.'/>" + File("b.ocx") + "<SIGNER SPKISHA256='" + b + "'/></UPDATEITEM>");
+    ASSERT_EQ(2u, item->m_arrUpdateFile.size());
+    for (const auto& file : item->m_arrUpdateFile) {
+        ASSERT_EQ(2u, file->m_arrSignerPin.size()) << file->m_szName;
+        EXPECT_EQ(std::string(64, 'a'), file->m_arrSignerPin[0].spkiSha256) << "lower case";
+        EXPECT_EQ("QRV Corp.", file->m_arrSignerPin[0].subject);
+        EXPECT_EQ(b, file->m_arrSignerPin[1].spkiSha256);
+        EXPECT_EQ("", file->m_arrSignerPin[1].subject);
+    }
+    auto broken = Read("<UPDATEITEM NAME='T'>" + File("a.dll") + "<SIGNER SPKISHA256='abc'/></UPDATEITEM>");
+    ASSERT_EQ(1u, broken->m_arrUpdateFile.size());
+    EXPECT_EQ(1u, broken->m_arrUpdateFile[0]->m_arrSignerPin.size()) << "kept, matching nothing";
+    EXPECT_TRUE(log.Has("[CreateUpdateList] T: Invalid SIGNER (abc): its executable files will be refused"));
+    // Without SIGNER, nothing is pinned (older catalogues behave as before).
+    EXPECT_TRUE(Read("<UPDATEITEM NAME='U'>" + File("a.dll") + "</UPDATEITEM>")->m_arrUpdateFile[0]->m_arrSignerPin.empty());
+}
+
 TEST_F(UpdateListTest, RegistryElementsApplyAtOnce)
 {
     testutil::TestLog log(1);

@@ -1,6 +1,7 @@
 #include "install/ItemInstallation.h"
 
 #include "base/Handles.h"
+#include "base/LastError.h"
 #include "install/ItemRollback.h"
 #include "install/ProcessOperations.h"
 #include "install/ProgramCopy.h"
@@ -330,3 +331,53 @@ TEST_F(ItemInstallationTest, RegistryTextsRemoveBeforePlacing)
 }
 
 }  // namespace
+
+namespace {
+
+CSignerPin TestPin(const char* name)
+{
+    CSignerPin pin;
+    pin.spkiSha256 = testutil::ReadWholeFile(testutil::Component(std::string("signers\\") + name + ".spki")).substr(0, 64);
+    return pin;
+}
+
+}  // namespace
+
+// An item whose executable files must carry a pinned publisher's signature:
+// one file signed under another authority refuses the whole item before
+// anything of it is placed, registered or recorded; signed as pinned, it installs.
+TEST_F(ItemInstallationTest, AnItemIsPlacedOnlyUnderItsPinnedPublishersSignatures)
+{
+    testutil::TestLog log(2);
+    // The item's two controls, staged from the signed variants named.
+    auto pinnedItem = [&](CUpdateSet& item, const char* first, const char* second) {
+        item.m_strName = "Pinned";
+        item.m_arrSignerPin = {TestPin("authority-a")};
+        Stage(item, (std::string("signers\\") + first).c_str(), "ZeltoTestCtl.dll", TEST_CLSID_A, 1);
+        Stage(item, (std::string("signers\\") + second).c_str(), "ZeltoTestCtl2.dll", TEST_CLSID_B, 0);
+        for (auto& file : item.m_arrUpdateFile) file->m_arrSignerPin = item.m_arrSignerPin;
+    };
+    CUpdateSet item;
+    pinnedItem(item, "good", "other");
+    int restart = 0;
+    RecordLastError(0, 0);
+    EXPECT_FALSE(InstallItem(item, 1, restart));
+    EXPECT_EQ(static_cast<DWORD>(ERR_SIGNER_NOT_PINNED), LastError.dwAppError);
+    EXPECT_EQ(static_cast<DWORD>(CERT_E_UNTRUSTEDROOT), LastError.dwSysError);
+    EXPECT_FALSE(testutil::FileExists(m_dir + "\\ZeltoTestCtl.dll")) << "nothing of the item placed, not even its good file";
+    EXPECT_FALSE(testutil::FileExists(m_dir + "\\ZeltoTestCtl2.dll"));
+    char server[MAX_PATH] = "";
+    EXPECT_FALSE(CUtil::GetInprocServerPath(std::string(TEST_CLSID_A).substr(1, 36).c_str(), server, sizeof(server)));
+    EXPECT_EQ("<none>", Record("\\Pinned\\ZeltoTestCtl", "FilePath"));
+    EXPECT_TRUE(log.Has("[CheckSigner] " + CUtil::GetStagingFolder() +
+                        "\\ZeltoTestCtl2.dll refused by the item's SIGNER pins: signer \"QRV Corp.\": "
+                        "no certificate of its chain is pinned (0x800b0109)"))
+        << log.Contents();
+
+    // Both under the pinned authority (one as a renewed certificate): installed.
+    // (The check holds no staged file open: staging them again works.)
+    CUpdateSet signedItem;
+    pinnedItem(signedItem, "good", "renewed");
+    EXPECT_TRUE(InstallItem(signedItem, 1, restart)) << log.Contents();
+    EXPECT_TRUE(testutil::FileExists(m_dir + "\\ZeltoTestCtl2.dll"));
+}
