@@ -10,11 +10,14 @@ the catalogue of MODE at ROOT/<host>/zelto/zeltosetup/Repository/MODE/MODE.xml.
                                                      zstd patches from earlier releases' files
     zelto-publish.py rollout ROOT MODE ITEM [--percent P | --ramp P:H,...] [--halt | --resume] [--critical]
                                                      stages an item's release (see tools/zelto_rollout.py)
+    zelto-publish.py signers ROOT MODE ITEM --authority CA.pem ... [--subject NAME]
+                                                     pins the publishers allowed to sign the item's
+                                                     executable files (see tools/zelto_signers.py)
     zelto-publish.py sign ROOT MODE --key KEY.pem [--expires T | --valid-days N] [--serial N]
                                                      binds the catalogue to MODE, a SERIAL and an
                                                      expiry, and writes MODE.xml.sig beside it
     zelto-publish.py check ROOT MODE [--key PUB.pem ...] [--previous OLD.xml|SERIAL]
-                               [--root PUB.pem ... --threshold T]
+                               [--root PUB.pem ... --threshold T] [--signer-pin SHA256 ...]
                                                      what ZeltoSetup would refuse or trip over
     zelto-publish.py keys make OUT.xml --version N --root PUB.pem ... --threshold T
                                --catalogue-key PUB.pem ... [--revoke PUB.pem|ID ...]
@@ -44,6 +47,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zelto_keys  # noqa: E402  (beside this script)
 import zelto_patches  # noqa: E402
 import zelto_rollout  # noqa: E402
+import zelto_signers  # noqa: E402
 
 ENCODING = "cp949"
 DOMAIN_SUFFIX = ".zelto.com"          # the program's trusted origin (build-time configuration)
@@ -54,7 +58,7 @@ KNOWN = {
     "DELETEREGKEY", "REBOOT", "EXECUTE", "PARAM", "SHAREDDLL", "RUNFILE", "RUNSOURCE", "RUNDEST", "RUNPARAM",
     "RUNVERSION", "CLASSID", "MAINFILE", "SHA256", "RUNSHA256", "ROOT", "KEY", "VALUE_NAME", "VALUE", "ARCHIVESIZE",
     "RUNFILESIZE",
-} | zelto_patches.KNOWN_ELEMENTS | zelto_rollout.KNOWN_ELEMENTS
+} | zelto_patches.KNOWN_ELEMENTS | zelto_rollout.KNOWN_ELEMENTS | zelto_signers.KNOWN_ELEMENTS
 
 
 def is_archive(name, url):
@@ -447,7 +451,7 @@ def verifies(path, key_paths):
 
 # --- Checking --------------------------------------------------------------------
 
-def check(root, mode, key_paths=(), previous=None, out=sys.stdout, root_paths=(), threshold=2):
+def check(root, mode, key_paths=(), previous=None, out=sys.stdout, root_paths=(), threshold=2, signer_pins=()):
     """Prints every finding; returns the number of errors (warnings do not count).
     With root keys, the keys documents under ROOT/<host>/.../Repository/keys
     are walked as a program built with key_paths and root_paths would, and
@@ -479,6 +483,7 @@ def check(root, mode, key_paths=(), previous=None, out=sys.stdout, root_paths=()
         if text is not None:
             check_text(root, path, raw, text, errors, warnings)
             zelto_rollout.check_items(path, text, errors, warnings, out=out)
+            zelto_signers.check_items(this_tool(), root, path, text, errors, signer_pins)
             zelto_rollout.check_report(this_tool(), path, text, errors)
             if key_paths or os.path.exists(path + ".sig"):
                 check_binding(path, mode, text, previous, errors, warnings)
@@ -693,6 +698,16 @@ def main(argv=None):
                    help="machines without the item wait for the stage too (by default they get it at once)")
     p.add_argument("--start", metavar="YYYY-MM-DDTHH:MM:SSZ", help="the release's start (default: now)")
     p.add_argument("--now", metavar="YYYY-MM-DDTHH:MM:SSZ", help=argparse.SUPPRESS)
+    p = commands.add_parser("signers", help="pin the publishers whose code signature the item's executable files "
+                                            "must carry (SIGNER, one per authority certificate), after checking "
+                                            "that each file is signed so; run it after stamp, before sign")
+    p.add_argument("root", metavar="ROOT")
+    p.add_argument("mode", metavar="MODE")
+    p.add_argument("item", metavar="ITEM")
+    p.add_argument("--authority", action="append", required=True, metavar="CA.pem",
+                   help="the certificate of an authority (or publisher) allowed to sign (repeat while moving to "
+                        "a new authority)")
+    p.add_argument("--subject", metavar="NAME", help="the common name the signing certificate must carry")
     p = commands.add_parser("sign", help="bind the catalogue to MODE, a SERIAL and an expiry (attributes of its "
                                          "root element) and write MODE.xml.sig beside it")
     p.add_argument("root", metavar="ROOT")
@@ -716,6 +731,9 @@ def main(argv=None):
     p.add_argument("--root", action="append", default=[], dest="root_keys", metavar="PUBLIC.pem",
                    help="a root key built into the program: walks the keys documents too")
     p.add_argument("--threshold", type=int, default=2, metavar="T", help="root keys that must sign (default 2)")
+    p.add_argument("--signer-pin", action="append", default=[], metavar="SHA256",
+                   help="a publisher pin built into the program (ZELTO_SIGNER_PINS): every item's executable "
+                        "files must be signed under it")
     keys = commands.add_parser("keys", help="keys documents: rotate, add and revoke catalogue and root keys")
     actions = keys.add_subparsers(dest="action", required=True)
     p = actions.add_parser("make", help="write a keys document (unsigned)")
@@ -755,6 +773,8 @@ def main(argv=None):
             zelto_rollout.rollout(this_tool(), args.root, args.mode, args.item, args.percent, args.ramp, args.halt,
                                   args.resume, args.critical, times["start"], args.first_staged, times["now"],
                                   sys.stdout)
+        elif args.command == "signers":
+            zelto_signers.pin(this_tool(), args.root, args.mode, args.item, args.authority, args.subject, sys.stdout)
         elif args.command == "sign":
             if args.valid_days < 0 or (args.serial is not None and not 0 <= args.serial < 10 ** 19):
                 raise Problem("--valid-days and --serial take numbers from 0")
@@ -763,8 +783,9 @@ def main(argv=None):
             return keys_command(args)
         else:
             return 1 if check(args.root, args.mode, args.key, previous=args.previous, root_paths=args.root_keys,
-                              threshold=args.threshold) else 0
-    except (Problem, zelto_keys.Problem, zelto_patches.Problem, zelto_rollout.Problem, FileExistsError) as e:
+                              threshold=args.threshold, signer_pins=args.signer_pin) else 0
+    except (Problem, zelto_keys.Problem, zelto_patches.Problem, zelto_rollout.Problem, zelto_signers.Problem,
+            FileExistsError) as e:
         print("zelto-publish: %s" % e, file=sys.stderr)
         return 2
     return 0
