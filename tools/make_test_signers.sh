@@ -15,6 +15,9 @@
 #   tampered  good, then one byte changed
 #   expired   by a certificate that expired in 2025, no timestamp
 #   stamped   by that certificate, timestamped in 2024 by a test time-stamping authority
+#   restamped stamped, then the timestamp's time changed (its authority's digest no longer matches)
+#   resigned  stamped, then a signed attribute of the timestamp changed (its authority's signature fails)
+#   misused   by a certificate of the test authority that is not for code signing (server authentication)
 set -euo pipefail
 mkdir -p "$(dirname "$1")"
 out=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -49,6 +52,10 @@ keyUsage = critical,digitalSignature
 extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[server]
+basicConstraints = critical,CA:FALSE
+keyUsage = critical,digitalSignature
+extendedKeyUsage = serverAuth
 [stamper]
 basicConstraints = critical,CA:FALSE
 keyUsage = critical,digitalSignature,nonRepudiation
@@ -77,6 +84,7 @@ issue renewed "QRV Corp." authority-a 20260101000000Z 20361231000000Z publisher
 issue stranger "QRV Corp." authority-b 20250101000000Z 20351231000000Z publisher
 issue retired "QRV Corp." authority-a 20240101000000Z 20250101000000Z publisher
 issue stamper "Zelto Test Time Stamps" authority-a 20240101000000Z 20361231000000Z stamper
+issue server "QRV Corp." authority-a 20250101000000Z 20351231000000Z server
 quiet openssl req -x509 -newkey rsa:2048 -nodes -keyout forger.key -out forger.crt -days 3650 -subj "/CN=QRV Corp." \
   -addext "extendedKeyUsage=codeSigning"
 cp forger.crt forger.chain.pem
@@ -84,10 +92,30 @@ for name in authority-a authority-b publisher renewed stranger retired forger; d
   openssl x509 -in "$name.crt" -pubkey -noout | openssl pkey -pubin -outform der | sha256sum | cut -d' ' -f1 > "$name.spki"
 done
 
+# change_stamp FILE genTime|signingTime: one digit of the timestamp's time
+# (in its content) or of its authority's signing time (a signed attribute:
+# the last signingTime of the file).
+change_stamp() {
+  python3 - "$@" <<'PY'
+import sys
+path, what = sys.argv[1], sys.argv[2]
+data = bytearray(open(path, "rb").read())
+if what == "genTime":
+    at = data.find(b"20240701000000Z") + 7
+else:
+    oid = bytes.fromhex("06092a864886f70d010905")   # signingTime
+    at = data.rfind(oid)
+    at = data.find(b"\x17\x0d", at) + 2 + 5      # UTCTime YYMMDD: the day's last digit
+assert at > 10, "no %s in %s" % (what, path)
+data[at] = ord("2") if data[at] != ord("2") else ord("3")
+open(path, "wb").write(bytes(data))
+PY
+}
+
 files=("$components/v1005/ZeltoTestCtl.dll" "$components/v1004/ZeltoTestCtl2.dll" "$components/aux3/ZeltoAux.exe")
 # 1 July 2024: while the retired certificate was valid.
 signed_in_2024=1719792000
-for variant in good renewed other forged unsigned tampered expired stamped; do
+for variant in good renewed other forged unsigned tampered expired stamped restamped resigned misused; do
   mkdir -p "$variant"
   for file in "${files[@]}"; do
     target="$variant/$(basename "$file")"
@@ -99,8 +127,14 @@ for variant in good renewed other forged unsigned tampered expired stamped; do
       unsigned) cp "$file" "$target" ;;
       expired) quiet osslsigncode sign -certs retired.chain.pem -key retired.key -time $signed_in_2024 \
                  -in "$file" -out "$target" ;;
-      stamped) quiet osslsigncode sign -certs retired.chain.pem -key retired.key -time $signed_in_2024 \
+      misused) quiet osslsigncode sign -certs server.chain.pem -key server.key -in "$file" -out "$target" ;;
+      stamped|restamped|resigned) quiet osslsigncode sign -certs retired.chain.pem -key retired.key -time $signed_in_2024 \
                  -TSA-certs stamper.chain.pem -TSA-key stamper.key -TSA-time $signed_in_2024 -in "$file" -out "$target" ;;
+    esac
+    # The timestamp lies in the signature, outside what the file's digest covers.
+    case $variant in
+      restamped) change_stamp "$target" genTime ;;
+      resigned) change_stamp "$target" signingTime ;;
     esac
     if [ $variant = tampered ]; then
       # One byte of the code section (0x400), which the signature's digest covers.

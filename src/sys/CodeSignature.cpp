@@ -56,6 +56,24 @@ private:
     WINTRUST_DATA& m_data;
 };
 
+// The common name of the certificate a signature names as its signer, read
+// from the message alone (for the log of a signature that does not verify).
+std::string ClaimedSigner(const CRYPT_PROVIDER_DATA& provider)
+{
+    if (!provider.hMsg) return std::string();
+    DWORD size = 0;
+    if (!::CryptMsgGetParam(provider.hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size) || size == 0)
+        return std::string();
+    std::vector<BYTE> info(size);
+    if (!::CryptMsgGetParam(provider.hMsg, CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size)) return std::string();
+    for (DWORD i = 0; i < provider.chStores; ++i) {
+        zelto::ScopedCertContext found(::CertGetSubjectCertificateFromStore(
+            provider.pahStores[i], X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, reinterpret_cast<PCERT_INFO>(info.data())));
+        if (found) return CertificateName(found.get());
+    }
+    return std::string();
+}
+
 std::wstring Widen(const char* path)
 {
     // The path is in the system code page; the conversion names it.
@@ -147,6 +165,7 @@ CCodeSignature::CCodeSignature(const char* path) : m_wPath(Widen(path))
                               steps[TRUSTERROR_STEP_FINAL_OBJPROV] == 0 && steps[TRUSTERROR_STEP_FINAL_SIGPROV] == 0;
         if (!MeansChainOnly(result) || !objectOk) {
             m_verdict = SignatureVerdict::Tampered;
+            m_subject = ClaimedSigner(*provider);
             return;
         }
     }

@@ -1,6 +1,7 @@
 #include "install/SignerCheck.h"
 
 #include "base/LastError.h"
+#include "sys/Util.h"
 #include "TestUtil.h"
 
 #include <gtest/gtest.h>
@@ -64,4 +65,33 @@ TEST(SignerCheck, ExecutableNames)
         EXPECT_TRUE(IsExecutableName(name)) << name;
     for (const char* name : {"readme.txt", "dll", "a.dll.txt", "a.inf", "folder.dll\\x", ""})
         EXPECT_FALSE(IsExecutableName(name)) << name;
+}
+
+// What the item's check looks at: its executable files by name, and any
+// file whose bytes are a PE image whatever its name; other files pass.
+TEST(SignerCheck, AnItemsExecutablesAreKnownByNameAndByBytes)
+{
+    CUtil::InitSystemFolders();
+    ASSERT_TRUE(CUtil::PrepareStagingFolder());
+    const std::string staging = CUtil::GetStagingFolder();
+    auto stage = [&](CUpdateSet& item, const std::string& from, const char* name) {
+        ::CopyFileA(from.c_str(), (staging + "\\" + name).c_str(), FALSE);
+        item.m_arrUpdateFile.push_back(std::make_unique<CUpdateInfo>());
+        item.m_arrUpdateFile.back()->m_szName = name;
+        item.m_arrUpdateFile.back()->m_arrSignerPin = item.m_arrSignerPin;
+    };
+    CUpdateSet renamed;
+    renamed.m_arrSignerPin = {Pin("authority-a")};
+    stage(renamed, Signed("good"), "ZeltoTestCtl.dll");
+    stage(renamed, Signed("unsigned"), "plugin.bin");   // a library under another name
+    RecordLastError(0, 0);
+    EXPECT_FALSE(CheckItemSigners(renamed));
+    EXPECT_EQ(static_cast<DWORD>(ERR_SIGNER_UNSIGNED), LastError.dwAppError);
+
+    CUpdateSet plain;
+    plain.m_arrSignerPin = {Pin("authority-a")};
+    stage(plain, Signed("good"), "ZeltoTestCtl.dll");
+    stage(plain, testutil::Component("signers\\authority-a.spki"), "notes.txt");
+    EXPECT_TRUE(CheckItemSigners(plain));
+    for (const char* name : {"ZeltoTestCtl.dll", "plugin.bin", "notes.txt"}) ::DeleteFileA((staging + "\\" + name).c_str());
 }

@@ -72,7 +72,8 @@ TEST(CodeSignature, RefusalsSayWhy)
     EXPECT_EQ(SignatureVerdict::Unsigned, Judge(Signed("unsigned"), authority, &status));
     EXPECT_EQ(TRUST_E_NOSIGNATURE, status);
     EXPECT_EQ(SignatureVerdict::Tampered, Judge(Signed("tampered"), authority, &status));
-    EXPECT_NE(0, status);
+    EXPECT_EQ(TRUST_E_BAD_DIGEST, status);
+    EXPECT_EQ("QRV Corp.", CCodeSignature(Signed("tampered").c_str()).Subject()) << "the signer it claims, for the log";
     // The same name under another authority, and a self-signed forgery of it.
     EXPECT_EQ(SignatureVerdict::NotPinned, Judge(Signed("other"), authority, &status));
     EXPECT_EQ(CERT_E_UNTRUSTEDROOT, status);
@@ -81,6 +82,9 @@ TEST(CodeSignature, RefusalsSayWhy)
     EXPECT_EQ(SignatureVerdict::NotPinned, Judge(Signed("forged"), {Pin("publisher")}));
     // Signed under a publisher pinned for another item.
     EXPECT_EQ(SignatureVerdict::NotPinned, Judge(Signed("good"), {Pin("authority-b")}));
+    // A certificate of the pinned authority that is not for code signing.
+    EXPECT_EQ(SignatureVerdict::NotValid, Judge(Signed("misused"), authority, &status));
+    EXPECT_EQ(CERT_E_WRONG_USAGE, status);
     // A file that is no PE image at all.
     EXPECT_EQ(SignatureVerdict::Unsigned, Judge(Component("signers\\publisher.spki"), authority));
     EXPECT_EQ(SignatureVerdict::Unsigned, Judge(Component("signers\\no such file.dll"), authority));
@@ -104,6 +108,13 @@ TEST(CodeSignature, ATimestampKeepsASignatureOfAnExpiredCertificate)
     EXPECT_EQ(SignatureVerdict::NotValid, stamped.Matches({Pin("retired")}, status, reason));
     EXPECT_FALSE(stamped.Timestamped());
     EXPECT_EQ("the timestamp's authority is not trusted", stamped.TimestampProblem());
+    // A timestamp changed after it was made counts for nothing.
+    for (const auto& changed : {std::make_pair("restamped", "the timestamp's content differs from what its authority signed"),
+                                std::make_pair("resigned", "the timestamp's signature does not verify")}) {
+        CCodeSignature signature(Signed(changed.first).c_str());
+        EXPECT_EQ(SignatureVerdict::NotValid, signature.Matches(authority, status, reason)) << changed.first;
+        EXPECT_EQ(changed.second, signature.TimestampProblem()) << changed.first;
+    }
 }
 
 namespace {
