@@ -74,7 +74,7 @@ bench: bootstrap
 bench-here: build
 	bash tools/with-wine.sh bash -c 'bash bench/download_bench.sh && bash bench/install_bench.sh && \
 	  bash bench/latency_bench.sh && bash bench/catalogue_bench.sh && bash bench/startup_bench.sh && \
-	  bash bench/patch_bench.sh && bash bench/hash_bench.sh'
+	  bash bench/patch_bench.sh && bash bench/hash_bench.sh && bash bench/signer_bench.sh'
 
 clean:
 	cmake --build $(BUILD) --target clean

@@ -15,7 +15,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in mingw-w64 libz-mingw-w64-dev wine wine64 wine32:i386 xvfb xdotool imagemagick \
-         fonts-nanum googletest cmake make python3 locales dpkg-dev osslsigncode \
+         fonts-nanum googletest cmake make python3 locales dpkg-dev osslsigncode openssl \
          clang libclang-rt-14-dev zlib1g-dev python3-cryptography squid zstd curl; do
   have_pkg "$p" || need+=("$p")
 done

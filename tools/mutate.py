@@ -13,6 +13,7 @@ build folder is tools/wine-arch.sh's unless --build names one."""
 import argparse
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -108,6 +109,10 @@ def plant(fault, folder):
 
 
 def main():
+    # Ended by a signal (a time limit, a kill), the planted fault's finally
+    # still puts the source back.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    signal.signal(signal.SIGHUP, lambda *_: sys.exit(129))
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", help="the build folder (default: the one tools/wine-arch.sh names)")
     parser.add_argument("--changed", metavar="REV", help="only the faults in source files changed since REV")

@@ -87,6 +87,14 @@ std::wstring Widen(const char* path)
 
 }  // namespace
 
+SignatureVerdict ClassifyVerifyResult(LONG result, bool providerData, bool digestAndSignatureVerified)
+{
+    if (MeansUnsigned(result)) return SignatureVerdict::Unsigned;
+    if (result == 0) return providerData ? SignatureVerdict::Trusted : SignatureVerdict::Tampered;
+    return providerData && MeansChainOnly(result) && digestAndSignatureVerified ? SignatureVerdict::Trusted
+                                                                                : SignatureVerdict::Tampered;
+}
+
 bool IsPortableExecutable(const char* path)
 {
     zelto::ScopedFile file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -153,21 +161,15 @@ CCodeSignature::CCodeSignature(const char* path) : m_wPath(Widen(path))
 
     CRYPT_PROVIDER_DATA* provider =
         data.hWVTStateData ? ::WTHelperProvDataFromStateData(data.hWVTStateData) : nullptr;
-    if (MeansUnsigned(result) || (result != 0 && !provider)) {
-        m_verdict = MeansUnsigned(result) ? SignatureVerdict::Unsigned : SignatureVerdict::Tampered;
+    // Where the machine's trust refused the chain, the digest and the
+    // signature themselves must have verified.
+    const DWORD* steps = provider ? provider->padwTrustStepErrors : nullptr;
+    const bool verified = steps && provider->cdwTrustStepErrors > TRUSTERROR_STEP_FINAL_SIGPROV &&
+                          steps[TRUSTERROR_STEP_FINAL_OBJPROV] == 0 && steps[TRUSTERROR_STEP_FINAL_SIGPROV] == 0;
+    m_verdict = ClassifyVerifyResult(result, provider != nullptr, verified);
+    if (m_verdict != SignatureVerdict::Trusted) {
+        if (m_verdict == SignatureVerdict::Tampered && provider) m_subject = ClaimedSigner(*provider);
         return;
-    }
-    // The machine's trust may refuse the chain only where the digest and the
-    // signature themselves verified.
-    if (result != 0) {
-        const DWORD* steps = provider->padwTrustStepErrors;
-        const bool objectOk = steps && provider->cdwTrustStepErrors > TRUSTERROR_STEP_FINAL_SIGPROV &&
-                              steps[TRUSTERROR_STEP_FINAL_OBJPROV] == 0 && steps[TRUSTERROR_STEP_FINAL_SIGPROV] == 0;
-        if (!MeansChainOnly(result) || !objectOk) {
-            m_verdict = SignatureVerdict::Tampered;
-            m_subject = ClaimedSigner(*provider);
-            return;
-        }
     }
     ReadSigner(provider);
 }

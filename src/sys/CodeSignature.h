@@ -32,6 +32,13 @@ enum class SignatureVerdict {
     NotValid,    // the chain reaches a pin but a certificate of it was not valid at the signing time
 };
 
+// What WinVerifyTrust's result says of a signature, before the program's
+// own chain decides: Unsigned, Tampered, or Trusted (signature and digest
+// verified; only the machine's trust in the chain, which the program does
+// not use, may have refused it, where the provider's steps say the digest
+// and the signature verified). Exposed for the tests.
+SignatureVerdict ClassifyVerifyResult(LONG result, bool providerData, bool digestAndSignatureVerified);
+
 // True when the file's bytes are a PE image (an "MZ" header whose e_lfanew
 // points at "PE\0\0"), whatever its name.
 bool IsPortableExecutable(const char* path);

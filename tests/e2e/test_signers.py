@@ -4,6 +4,8 @@ the staged bytes before anything of the item is placed, registered or
 started. The components are the build's test bed (tools/make_test_signers.sh),
 published under components/signed/<variant>/."""
 import os
+import re
+import shlex
 import shutil
 import subprocess
 import tempfile
@@ -135,8 +137,17 @@ class Signers(f.FaultScenario):
         self.assertTrue(os.path.exists(AUX_LOG), "the auxiliary program did not run")
 
 
+def documented_commands():
+    """The commands of "Signing the components" in docs/operators.md, as printed."""
+    with open(os.path.join(z.SOURCE, "docs", "operators.md"), encoding="utf-8") as fh:
+        section = fh.read().split("## Signing the components", 1)[1].split("\n## ", 1)[0]
+    block = re.search(r"```sh\n(.*?)```", section, re.S).group(1)
+    return [shlex.split(line) for line in block.splitlines() if line.strip()]
+
+
 class OperatorsFlow(f.FaultScenario):
-    """The tool's commands as docs/operators.md prints them, then the program built with the sample key."""
+    """The commands docs/operators.md prints for signing components, run as printed (the test bed's
+    certificates for its file names), then the program built with the sample key."""
 
     def setUp(self):
         super().setUp()
@@ -147,43 +158,55 @@ class OperatorsFlow(f.FaultScenario):
 
     def tearDown(self):
         z.reg("delete", SERIALS_KEY, "/f")
+        for path in (s.SERVED, s.SERVED + ".sig"):
+            if os.path.exists(path):
+                os.remove(path)
+        shutil.rmtree(os.path.join(f.WWW, "zelto", "zeltosetup", "components"), ignore_errors=True)
 
-    def test_stamp_pin_sign_check_and_install(self):
-        tool = ["/usr/bin/python3", os.path.join(z.SOURCE, "tools", "zelto-publish.py")]
+    def test_the_documented_signing_steps_install(self):
+        commands = documented_commands()
+        self.assertEqual(["osslsigncode", "stamp", "signers", "sign", "check"],
+                         [c[0] if c[0] == "osslsigncode" else c[1] for c in commands])
         with tempfile.TemporaryDirectory() as root:
             shutil.copytree(s.SIGNED_ROOT, root, dirs_exist_ok=True)
+            # The new build's control is not under ROOT yet: signing puts it there.
             components = os.path.join(root, "down.zelto.com", "zelto", "zeltosetup", "components")
-            shutil.copy(os.path.join(SIGNERS, "good", CTL[0]), os.path.join(components, "v1005", CTL[0]))
-            with zipfile.ZipFile(os.path.join(components, "zipped", "ZeltoTestCtl2.zip"), "w") as archive:
-                archive.write(os.path.join(SIGNERS, "good", CTL2[0]), CTL2[0])
-            authority = os.path.join(SIGNERS, "authority-a.crt")
-            for command in (["stamp", root, "zeltosetup"],
-                            ["signers", root, "zeltosetup", "ZeltoTestCtl", "--authority", authority],
-                            ["signers", root, "zeltosetup", "ZeltoTestCtl2", "--authority", authority],
-                            ["sign", root, "zeltosetup", "--key", s.SAMPLE_KEY],
-                            ["check", root, "zeltosetup", "--key", s.SAMPLE_KEY.replace(".pem", ".pub.pem")]):
-                run = subprocess.run(tool + command, capture_output=True, text=True, timeout=120)
-                self.assertEqual(0, run.returncode, (command, run.stdout, run.stderr))
-            # Served as published: the catalogue, its signature and the components.
+            os.remove(os.path.join(components, "v1005", CTL[0]))
+            names = {"ROOT": root, "MODE": "zeltosetup", "ITEM": "ZeltoTestCtl",
+                     "qrv-codesign-chain.pem": os.path.join(SIGNERS, "publisher.chain.pem"),
+                     "qrv-codesign.key": os.path.join(SIGNERS, "publisher.key"),
+                     "qrv-authority.pem": os.path.join(SIGNERS, "authority-a.crt"),
+                     "keys/zelto-2026.pem": s.SAMPLE_KEY,
+                     "keys/zelto-2026.pub.pem": s.SAMPLE_KEY.replace(".pem", ".pub.pem"),
+                     "build/ZeltoTestCtl.dll": os.path.join(z.BIN, "tests", "components", "v1005", CTL[0])}
+            for command in commands:
+                words = []
+                for word in command:
+                    if word == "-ts":   # the test authority stands in for a time-stamping service
+                        words += ["-TSA-certs", os.path.join(SIGNERS, "stamper.chain.pem"),
+                                  "-TSA-key", os.path.join(SIGNERS, "stamper.key")]
+                    elif word == "TIMESTAMP-URL":
+                        continue
+                    elif word == "tools/zelto-publish.py":
+                        words += ["/usr/bin/python3", os.path.join(z.SOURCE, word)]
+                    elif word.startswith("ROOT/"):
+                        words.append(os.path.join(root, word[len("ROOT/"):]))
+                    else:
+                        words.append(names.get(word, word))
+                run = subprocess.run(words, capture_output=True, text=True, timeout=120)
+                self.assertEqual(0, run.returncode, (words, run.stdout, run.stderr))
+            # Served as published: the catalogue, its signature and the signed control.
             os.makedirs(os.path.dirname(s.SERVED), exist_ok=True)
             shutil.copy(os.path.join(root, s.CATALOGUE), s.SERVED)
             shutil.copy(os.path.join(root, s.CATALOGUE + ".sig"), s.SERVED + ".sig")
-            www = os.path.join(f.WWW, "zelto", "zeltosetup", "components")
-            for folder, name in (("v1005", CTL[0]), ("zipped", "ZeltoTestCtl2.zip")):
-                os.makedirs(os.path.join(www, folder), exist_ok=True)
-                shutil.copy(os.path.join(components, folder, name), os.path.join(www, folder, name))
-        try:
-            z.set_rules(z.SAMPLE_RULES)
-            run = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1], timeout=90, exe=s.SIGNED_EXE)
-            self.assertEqual(100, run.last_status(), run.lines)
-            self.assertTrue(f.installed(CTL[0]) and f.installed(CTL2[0]) and registered(CTL) and registered(CTL2))
-            log = s.read_log()
-            self.assertEqual(2, log.count("signed by \"QRV Corp.\""), log)
-        finally:
-            for path in (s.SERVED, s.SERVED + ".sig"):
-                if os.path.exists(path):
-                    os.remove(path)
-            shutil.rmtree(os.path.join(f.WWW, "zelto", "zeltosetup", "components"), ignore_errors=True)
+            www = os.path.join(f.WWW, "zelto", "zeltosetup", "components", "v1005")
+            os.makedirs(www, exist_ok=True)
+            shutil.copy(os.path.join(components, "v1005", CTL[0]), www)
+        z.set_rules(z.SAMPLE_RULES)
+        run = z.run_driver(["-x", z.SAMPLE_DOC], presses=[1], timeout=90, exe=s.SIGNED_EXE)
+        self.assertEqual(100, run.last_status(), run.lines)
+        self.assertTrue(f.installed(CTL[0]) and f.installed(CTL2[0]) and registered(CTL) and registered(CTL2))
+        self.assertIn("ZeltoTestCtl.dll signed by \"QRV Corp.\" (timestamped)", s.read_log())
 
 
 if __name__ == "__main__":

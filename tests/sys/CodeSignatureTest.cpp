@@ -90,6 +90,30 @@ TEST(CodeSignature, RefusalsSayWhy)
     EXPECT_EQ(SignatureVerdict::Unsigned, Judge(Component("signers\\no such file.dll"), authority));
 }
 
+// What WinVerifyTrust's answer lets through to the program's own chain. Wine
+// never refuses a chain itself; Windows does for an authority outside its
+// root store, which the pinned chain then judges.
+TEST(CodeSignature, OnlyTheMachinesTrustInTheChainIsPassedOver)
+{
+    const struct { LONG result; bool provider, verified; SignatureVerdict verdict; } cases[] = {
+        {0, true, true, SignatureVerdict::Trusted},
+        {0, false, false, SignatureVerdict::Tampered},   // nothing to read the signer from
+        {TRUST_E_NOSIGNATURE, false, false, SignatureVerdict::Unsigned},
+        {TRUST_E_SUBJECT_FORM_UNKNOWN, false, false, SignatureVerdict::Unsigned},
+        {TRUST_E_BAD_DIGEST, true, false, SignatureVerdict::Tampered},
+        {CERT_E_UNTRUSTEDROOT, true, true, SignatureVerdict::Trusted},
+        {CERT_E_EXPIRED, true, true, SignatureVerdict::Trusted},   // judged again at the signing time
+        {CERT_E_UNTRUSTEDROOT, true, false, SignatureVerdict::Tampered},   // the digest failed too
+        {CERT_E_UNTRUSTEDROOT, false, true, SignatureVerdict::Tampered},
+        {TRUST_E_EXPLICIT_DISTRUST, true, true, SignatureVerdict::Tampered},   // the user distrusts it
+        {static_cast<LONG>(CRYPT_E_REVOKED), true, true, SignatureVerdict::Tampered},
+        {TRUST_E_CERT_SIGNATURE, true, true, SignatureVerdict::Tampered},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.verdict, ClassifyVerifyResult(c.result, c.provider, c.verified))
+            << std::hex << c.result << " " << c.provider << c.verified;
+}
+
 TEST(CodeSignature, ATimestampKeepsASignatureOfAnExpiredCertificate)
 {
     const SignerPins authority{Pin("authority-a")};
