@@ -6,7 +6,7 @@
 
 #include <pugixml.hpp>
 
-#include "sys/CodeSignature.h"
+#include "sys/SignerPin.h"
 
 #include <string>
 #include <vector>

@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "catalogue/CatalogueSignature.h"
 #include "install/Staging.h"
+#include "sys/CodeSignature.h"
 
 #include <cstring>
 

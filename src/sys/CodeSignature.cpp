@@ -2,7 +2,6 @@
 
 #include "base/Handles.h"
 #include "sys/PinnedChain.h"
-#include "sys/Sha256.h"
 #include "sys/SignatureTimestamp.h"
 
 #include <softpub.h>
@@ -113,20 +112,6 @@ bool IsPortableExecutable(const char* path)
         read != sizeof(signature))
         return false;
     return std::memcmp(signature, "PE\0\0", 4) == 0;
-}
-
-std::string CCodeSignature::SpkiSha256(PCCERT_CONTEXT certificate)
-{
-    if (!certificate) return std::string();
-    DWORD size = 0;
-    CERT_PUBLIC_KEY_INFO* key = &certificate->pCertInfo->SubjectPublicKeyInfo;
-    if (!::CryptEncodeObject(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, nullptr, &size) || size == 0)
-        return std::string();
-    std::vector<BYTE> der(size);
-    if (!::CryptEncodeObject(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, der.data(), &size)) return std::string();
-    CSha256 hash;
-    if (!hash.Update(der.data(), size)) return std::string();
-    return hash.HexDigest();
 }
 
 CCodeSignature::CCodeSignature(const char* path) : m_wPath(Widen(path))

@@ -5,32 +5,13 @@
 #pragma once
 
 #include "base/Handles.h"
+#include "sys/SignerPin.h"
 
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <string>
 #include <vector>
-
-// A publisher allowed to sign: the SHA-256 (64 lower-case hexadecimal
-// digits) of the SubjectPublicKeyInfo of an authority or a leaf certificate
-// in the signer's chain, and, when not empty, the signer's own subject (the
-// common name of the signing certificate).
-struct CSignerPin {
-    std::string spkiSha256;
-    std::string subject;
-};
-
-// A set of pins of which one must match ("any of").
-using SignerPins = std::vector<CSignerPin>;
-
-enum class SignatureVerdict {
-    Trusted,     // signed, and the chain reaches a pinned certificate
-    Unsigned,    // no signature, or no file the system can read a signature of
-    Tampered,    // the bytes or the signature do not verify
-    NotPinned,   // signed by a chain that reaches no pinned certificate (or another subject)
-    NotValid,    // the chain reaches a pin but a certificate of it was not valid at the signing time
-};
 
 // What WinVerifyTrust's result says of a signature, before the program's
 // own chain decides: Unsigned, Tampered, or Trusted (signature and digest
@@ -67,9 +48,6 @@ public:
     // Judges the signer's chain against one set of pins; status receives the
     // failing result, reason a short text for the log.
     SignatureVerdict Matches(const SignerPins& pins, LONG& status, std::string& reason) const;
-
-    // The SHA-256 of a certificate's SubjectPublicKeyInfo; "" on failure.
-    static std::string SpkiSha256(PCCERT_CONTEXT certificate);
 
 private:
     void ReadSigner(void* providerData);

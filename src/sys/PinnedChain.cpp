@@ -1,8 +1,10 @@
 #include "sys/PinnedChain.h"
 
 #include "base/Handles.h"
+#include "sys/Sha256.h"
 
 #include <cstddef>
+#include <vector>
 
 namespace {
 
@@ -43,6 +45,20 @@ LONG FaultOf(DWORD error)
 
 }  // namespace
 
+std::string SpkiSha256(PCCERT_CONTEXT certificate)
+{
+    if (!certificate) return std::string();
+    DWORD size = 0;
+    CERT_PUBLIC_KEY_INFO* key = &certificate->pCertInfo->SubjectPublicKeyInfo;
+    if (!::CryptEncodeObject(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, nullptr, &size) || size == 0)
+        return std::string();
+    std::vector<BYTE> der(size);
+    if (!::CryptEncodeObject(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, key, der.data(), &size)) return std::string();
+    CSha256 hash;
+    if (!hash.Update(der.data(), size)) return std::string();
+    return hash.HexDigest();
+}
+
 std::string CertificateName(PCCERT_CONTEXT certificate)
 {
     char name[256] = {};
@@ -67,11 +83,11 @@ SignatureVerdict JudgePinnedChain(PCCERT_CONTEXT certificate, HCERTSTORE extra, 
     }
     int anchored = 0;
     for (PCCERT_CONTEXT found = nullptr; extra && (found = ::CertEnumCertificatesInStore(extra, found));) {
-        if (SpkiPinned(CCodeSignature::SpkiSha256(found), pins) &&
+        if (SpkiPinned(SpkiSha256(found), pins) &&
             ::CertAddCertificateContextToStore(anchors.get(), found, CERT_STORE_ADD_USE_EXISTING, nullptr))
             ++anchored;
     }
-    if (SpkiPinned(CCodeSignature::SpkiSha256(certificate), pins) &&
+    if (SpkiPinned(SpkiSha256(certificate), pins) &&
         ::CertAddCertificateContextToStore(anchors.get(), certificate, CERT_STORE_ADD_USE_EXISTING, nullptr))
         ++anchored;
     if (anchored == 0) {
@@ -121,7 +137,7 @@ SignatureVerdict JudgePinnedChain(PCCERT_CONTEXT certificate, HCERTSTORE extra, 
     bool keyPinned = false;
     for (DWORD i = 0; i < simple.cElement; ++i) {
         const CERT_CHAIN_ELEMENT& element = *simple.rgpElement[i];
-        const std::string spki = CCodeSignature::SpkiSha256(element.pCertContext);
+        const std::string spki = SpkiSha256(element.pCertContext);
         LONG fault = FaultOf(element.TrustStatus.dwErrorStatus);
         if (fault == 0 && usageFault) fault = CERT_E_WRONG_USAGE;
         // Faults count from the certificate itself up to the pinned one.

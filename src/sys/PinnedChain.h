@@ -3,7 +3,7 @@
 // machine's root store, and without network access.
 #pragma once
 
-#include "sys/CodeSignature.h"
+#include "sys/SignerPin.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -20,6 +20,10 @@
 // one do not count. Otherwise status and reason say why.
 SignatureVerdict JudgePinnedChain(PCCERT_CONTEXT certificate, HCERTSTORE extra, const SignerPins& pins,
                                   const FILETIME& at, LPCSTR usage, LONG& status, std::string& reason);
+
+// The SHA-256 of a certificate's SubjectPublicKeyInfo (64 lower-case
+// hexadecimal digits); "" on failure.
+std::string SpkiSha256(PCCERT_CONTEXT certificate);
 
 // The common name of a certificate ("" when it has none).
 std::string CertificateName(PCCERT_CONTEXT certificate);

@@ -3,7 +3,7 @@
 // valid after its certificate expires.
 #pragma once
 
-#include "sys/CodeSignature.h"
+#include "sys/SignerPin.h"
 
 #include <windows.h>
 #include <wincrypt.h>
