@@ -16,7 +16,7 @@ fi
 
 for p in mingw-w64 libz-mingw-w64-dev wine wine64 wine32:i386 xvfb xdotool imagemagick \
          fonts-nanum googletest cmake make python3 locales dpkg-dev osslsigncode openssl \
-         clang libclang-rt-14-dev zlib1g-dev python3-cryptography squid zstd curl; do
+         clang libclang-rt-14-dev zlib1g-dev python3-cryptography python3-matplotlib squid zstd curl; do
   have_pkg "$p" || need+=("$p")
 done
 

@@ -10,7 +10,7 @@ by their Host header. Several --root folders are searched in order.
 
 Every request is appended as one JSON line to <state>/requests.jsonl:
 time, method, url (absolute, without a default port), host, path, user_agent,
-referer; and when a body ends, how many of its bytes went out and when, to
+referer, cookie, authorization; and when a body ends, how many of its bytes went out and when, to
 <state>/sent.jsonl: url, sent, time.
 
 Fault injection, per URL, from <state>/rules.json (read again for every
@@ -34,6 +34,7 @@ query) or "*/path"; values are objects with any of:
   ranges: true         announce Accept-Ranges and answer "Range: bytes=N-" with 206
   delay: MS            wait MS milliseconds before answering (HEAD and GET), as a
                        server far away does
+  set_cookie: TEXT     send "Set-Cookie: TEXT" with the answer
 and one global key:
   "_tls": NAME         the certificate https answers present (below)
 
@@ -193,6 +194,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "cache_control": self.headers.get("Cache-Control", ""),
             "pragma": self.headers.get("Pragma", ""),
             "range": self.headers.get("Range", ""),
+            "cookie": self.headers.get("Cookie", ""),
+            "authorization": self.headers.get("Authorization", ""),
         }
         with self.server.log_lock:
             with open(self.server.log_path, "a", encoding="utf-8") as f:
@@ -242,11 +245,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 for fault in ("status", "reset_after", "cut_after", "announce_extra"):
                     rule.pop(fault, None)
 
+        cookie = [("Set-Cookie", rule["set_cookie"])] if rule.get("set_cookie") else []
         if "redirect" in rule:
-            self.send_simple(302, "moved", [("Location", rule["redirect"])])
+            self.send_simple(302, "moved", [("Location", rule["redirect"])] + cookie)
             return
         if "status" in rule and rule["status"] != 200:
-            self.send_simple(int(rule["status"]), "status %d" % rule["status"])
+            self.send_simple(int(rule["status"]), "status %d" % rule["status"], cookie)
             return
 
         if "body" in rule:
@@ -281,6 +285,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_response(200)
         if rule.get("ranges"):
             self.send_header("Accept-Ranges", "bytes")
+        if rule.get("set_cookie"):
+            self.send_header("Set-Cookie", rule["set_cookie"])
         self.send_header("Content-Type", "application/octet-stream")
         if not rule.get("no_length"):
             self.send_header("Content-Length", str(size + int(rule.get("announce_extra", 0))))

@@ -13,6 +13,11 @@ The program built with the sample key reads its clock from ZELTO_TEST_NOW
     make test     # or build ZeltoSetupSampleKey, ZeltoDriver, test_components and
                   # sample_repository in the build tools/wine-arch.sh names
     ZELTO_WINEPREFIX=$PWD/build/rollout-play/wine bash tools/with-wine.sh python3 tools/play_rollout.py
+
+With --bad-release [PNG] it plays tools/play_bad_release.py instead: a
+release whose registration fails on three of ten desktops, halted at its
+first stage by `zelto-publish.py health --halt-above`, its picture drawn to
+PNG (build/rollout-play/release-health.png by default).
 """
 import hashlib
 import os
@@ -36,6 +41,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import zelto_e2e as z  # noqa: E402
 import zelto_rollout  # noqa: E402
+from play_bad_release import bucket, tool as publish_tool  # noqa: E402
 
 EXE = os.path.join(BIN, "sample-key", "ZeltoSetup-SAMPLE-KEY.exe")
 LOG = os.path.join(os.path.dirname(EXE), "ZeltoOmbrix.log")
@@ -60,19 +66,36 @@ CHECKPOINTS = [
 ]
 
 
-def publish_tool(*args):
-    out = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "zelto-publish.py")] + list(args),
-                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
-    if out.returncode != 0:
-        raise SystemExit("zelto-publish.py %s: %s" % (" ".join(args), out.stdout.decode()))
-    return out.stdout.decode()
+def start_server():
+    roots = [os.path.join(STATE, "www"), os.path.join(BIN, "sample-repository"), os.path.join(BIN, "published"),
+             os.path.join(ROOT, "tests", "data", "repository")]
+    subprocess.run([sys.executable, os.path.join(ROOT, "tools", "content_server.py"), "start", "--state", STATE]
+                   + [a for r in roots for a in ("--root", r)], check=True, stdout=subprocess.DEVNULL, timeout=60)
 
 
-def bucket(install_id, salt):
-    return int.from_bytes(hashlib.sha256(("%s|%s|%s" % (install_id, ITEM, salt)).encode()).digest()[:8], "big") % 10000
+def stop_server():
+    subprocess.run([sys.executable, os.path.join(ROOT, "tools", "content_server.py"), "stop", "--state", STATE],
+                   stdout=subprocess.DEVNULL, timeout=60)
+
+
+def bad_release(png):
+    import play_bad_release
+    start_server()
+    try:
+        z.set_rules(dict(z.SAMPLE_RULES, **{REPORT_URL[len("http://"):]: {"body": "ok"}}))
+        z.reg("delete", PROGRAM_KEY + r"\CatalogueSerials", "/f")
+        z.clear_requests()
+        _, versions, _, stage = play_bad_release.play(z, BIN, PLAY, png)
+        print("halted at stage %s; %d of %d desktops on the bad release; picture: %s" % (
+            stage, sum(v == "1.0.0.6" for v in versions.values()), len(versions), png))
+    finally:
+        stop_server()
+    return 0 if stage else 1
 
 
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] == "--bad-release":
+        return bad_release(sys.argv[2] if len(sys.argv) > 2 else os.path.join(PLAY, "release-health.png"))
     scratch = os.path.join(PLAY, "repository")
     shutil.rmtree(scratch, ignore_errors=True)
     os.makedirs(os.path.dirname(os.path.join(scratch, CATALOGUE)))
@@ -82,10 +105,7 @@ def main():
     with open(os.path.join(scratch, CATALOGUE), "wb") as f:
         f.write(text)
     served = os.path.join(STATE, "www", CATALOGUE)
-    roots = [os.path.join(STATE, "www"), os.path.join(BIN, "sample-repository"), os.path.join(BIN, "published"),
-             os.path.join(ROOT, "tests", "data", "repository")]
-    subprocess.run([sys.executable, os.path.join(ROOT, "tools", "content_server.py"), "start", "--state", STATE]
-                   + [a for r in roots for a in ("--root", r)], check=True, stdout=subprocess.DEVNULL, timeout=60)
+    start_server()
     try:
         z.set_rules(dict(z.SAMPLE_RULES, **{REPORT_URL[len("http://"):]: {"body": "ok"}}))
         z.reset_installation()   # the second control too: its first install is reported
@@ -113,6 +133,13 @@ def main():
                     continue
                 os.makedirs(z.OMBRIX_DIR, exist_ok=True)
                 shutil.copy(OLD, os.path.join(z.OMBRIX_DIR, "ZeltoTestCtl.dll"))
+                # The older control installed and recorded (what makes the item present), the
+                # desktop's own install id and no report of this release yet.
+                placed = "C:\\" + os.path.relpath(os.path.join(z.OMBRIX_DIR, "ZeltoTestCtl.dll"),
+                                                  z.PREFIX_C).replace("/", "\\")
+                z.reg("add", z.UNINSTALL_KEY + "\\" + ITEM + "\\" + ITEM, "/v", "FilePath", "/t", "REG_SZ",
+                      "/d", placed, "/f")
+                z.reg("delete", PROGRAM_KEY + r"\ReportedReleases", "/f")
                 z.reg("add", PROGRAM_KEY, "/v", "InstallId", "/t", "REG_SZ", "/d", machine, "/f")
                 run = z.run_driver(["-q", "-x", z.SAMPLE_DOC], timeout=90, exe=EXE, env={"ZELTO_TEST_NOW": when})
                 with open(os.path.join(z.OMBRIX_DIR, "ZeltoTestCtl.dll"), "rb") as a, open(NEW, "rb") as b:
@@ -134,8 +161,7 @@ def main():
                 print("    " + " ".join("%s=%s" % (k, fields[k]) for k in
                                         ("item", "from", "to", "outcome", "error", "bytes", "stage")))
     finally:
-        subprocess.run([sys.executable, os.path.join(ROOT, "tools", "content_server.py"), "stop", "--state", STATE],
-                       stdout=subprocess.DEVNULL, timeout=60)
+        stop_server()
     return 0
 
 

@@ -13,6 +13,10 @@ the catalogue of MODE at ROOT/<host>/zelto/zeltosetup/Repository/MODE/MODE.xml.
     zelto-publish.py signers ROOT MODE ITEM --authority CA.pem ... [--subject NAME]
                                                      pins the publishers allowed to sign the item's
                                                      executable files (see tools/zelto_signers.py)
+    zelto-publish.py health LOG... [--catalogue ROOT MODE] [--png FILE] [--halt-above P --min-reports N]
+                                                     per release and stage: reports, outcomes, failure
+                                                     share, top errors; halts a failing release
+                                                     (see tools/zelto_health.py)
     zelto-publish.py sign ROOT MODE --key KEY.pem [--expires T | --valid-days N] [--serial N]
                                                      binds the catalogue to MODE, a SERIAL and an
                                                      expiry, and writes MODE.xml.sig beside it
@@ -47,6 +51,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import zelto_keys  # noqa: E402  (beside this script)
 import zelto_patches  # noqa: E402
 import zelto_rollout  # noqa: E402
+import zelto_health  # noqa: E402
 import zelto_signers  # noqa: E402
 
 ENCODING = "cp949"
@@ -708,6 +713,19 @@ def main(argv=None):
                    help="the certificate of an authority (or publisher) allowed to sign (repeat while moving to "
                         "a new authority)")
     p.add_argument("--subject", metavar="NAME", help="the common name the signing certificate must carry")
+    p = commands.add_parser("health", help="read the result reports in web server access logs: per item, release "
+                                           "and stage the outcomes, failure share and top error pairs; draw them "
+                                           "(--png); halt a release whose first attempts fail (--halt-above)")
+    p.add_argument("logs", nargs="+", metavar="LOG", help="nginx 'combined' access logs or the content server's "
+                                                          "requests.jsonl")
+    p.add_argument("--catalogue", nargs=2, metavar=("ROOT", "MODE"),
+                   help="the catalogue now published: its REPORT URL and its items' current releases")
+    p.add_argument("--png", metavar="FILE", help="draw each release over time (python3-matplotlib)")
+    p.add_argument("--halt-above", type=float, metavar="P",
+                   help="halt the current release of an item whose first attempts failed more than P %%")
+    p.add_argument("--min-reports", type=int, metavar="N",
+                   help="... once at least N first attempts of it reported")
+    p.add_argument("--now", metavar="YYYY-MM-DDTHH:MM:SSZ", help=argparse.SUPPRESS)
     p = commands.add_parser("sign", help="bind the catalogue to MODE, a SERIAL and an expiry (attributes of its "
                                          "root element) and write MODE.xml.sig beside it")
     p.add_argument("root", metavar="ROOT")
@@ -773,6 +791,12 @@ def main(argv=None):
             zelto_rollout.rollout(this_tool(), args.root, args.mode, args.item, args.percent, args.ramp, args.halt,
                                   args.resume, args.critical, times["start"], args.first_staged, times["now"],
                                   sys.stdout)
+        elif args.command == "health":
+            now = zelto_rollout.parse_time(args.now) if args.now else None
+            if args.now and now is None:
+                raise Problem("--now %r: YYYY-MM-DDTHH:MM:SSZ" % args.now)
+            zelto_health.health(this_tool(), args.logs, args.catalogue, args.png, args.halt_above, args.min_reports,
+                                sys.stdout, now)
         elif args.command == "signers":
             zelto_signers.pin(this_tool(), args.root, args.mode, args.item, args.authority, args.subject, sys.stdout)
         elif args.command == "sign":
@@ -785,7 +809,7 @@ def main(argv=None):
             return 1 if check(args.root, args.mode, args.key, previous=args.previous, root_paths=args.root_keys,
                               threshold=args.threshold, signer_pins=args.signer_pin) else 0
     except (Problem, zelto_keys.Problem, zelto_patches.Problem, zelto_rollout.Problem, zelto_signers.Problem,
-            FileExistsError) as e:
+            zelto_health.Problem, FileExistsError) as e:
         print("zelto-publish: %s" % e, file=sys.stderr)
         return 2
     return 0

@@ -28,10 +28,14 @@ class Problem(Exception):
 
 
 def parse_time(text):
-    try:
-        return datetime.datetime.strptime(text, TIME_FORMAT).replace(tzinfo=datetime.timezone.utc)
-    except (TypeError, ValueError):
+    """A UTC time written exactly as YYYY-MM-DDTHH:MM:SSZ (as the program reads it); None otherwise."""
+    if not isinstance(text, str) or not re.fullmatch(r"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z", text):
         return None
+    try:
+        when = datetime.datetime.strptime(text, TIME_FORMAT).replace(tzinfo=datetime.timezone.utc)
+    except ValueError:
+        return None
+    return when if when.year >= 1601 else None
 
 
 def format_time(when):
@@ -40,7 +44,7 @@ def format_time(when):
 
 def parse_percent(text):
     """Hundredths of a percent, as the program reads PERCENT; None when it refuses it."""
-    m = re.fullmatch(r"(\d{1,3})(?:\.(\d{1,2}))?", text or "")
+    m = re.fullmatch(r"([0-9]{1,3})(?:\.([0-9]{1,2}))?", text or "")
     if not m:
         return None
     value = int(m.group(1)) * 100 + int((m.group(2) or "0").ljust(2, "0"))
@@ -51,7 +55,7 @@ def parse_ramp(text):
     """[(hours, hundredths)] rising, as the program reads RAMP; None when it refuses it."""
     steps = []
     for step in (text or "").split(","):
-        m = re.fullmatch(r"([0-9.]+):(\d{1,5})", step)
+        m = re.fullmatch(r"([0-9.]+):([0-9]{1,5})", step)
         percent = parse_percent(m.group(1)) if m else None
         if percent is None:
             return None
@@ -127,10 +131,16 @@ def rollout(tool, root, mode, item, percent=None, ramp=None, halt=False, resume=
         raise Problem("--percent %r: 0 to 100, at most two decimals" % percent)
     if ramp is not None and parse_ramp(ramp) is None:
         raise Problem("--ramp %r: percent:hours steps, both rising (1:0,5:24,100:96)" % ramp)
+    if halt and (critical or (critical is None and attrs.get("CRITICAL") == "1")):
+        raise Problem("%s: a critical release goes to every machine at once and cannot be halted; to stop it: "
+                      "rollout ROOT MODE %s --no-critical --percent 0 --halt" % (item, item))
     if attrs.get("SALT") != salt:
         if percent is None and ramp is None and not critical:
             raise Problem("%s: a new release (its files changed): give --percent, --ramp or --critical" % item)
-        attrs = {"SALT": salt, "START": format_time(start or now)}
+        kept = {"FIRST": attrs["FIRST"]} if attrs.get("FIRST") == "staged" else {}
+        attrs = dict({"SALT": salt, "START": format_time(start or now)}, **kept)
+        if kept and first_staged is None:
+            lines.append("%s: first installs still wait for the stage (FIRST=\"staged\" kept)" % item)
         lines.append("%s: a new release, salt %s, starting %s" % (item, salt, attrs["START"]))
     elif start is not None:
         attrs["START"] = format_time(start)
@@ -180,8 +190,8 @@ def rollout(tool, root, mode, item, percent=None, ramp=None, halt=False, resume=
 
 
 def check_items(path, text, errors, warnings, now=None, out=None):
-    """Each item's stage; errors for a ROLLOUT the program cannot read (it holds the item), warnings for a
-    halt older than a week and a ROLLOUT set for other files."""
+    """Each item's stage; errors for a ROLLOUT the program cannot read (it holds the item) and for one set
+    for other files, warnings for a halt older than a week."""
     now = now or datetime.datetime.now(datetime.timezone.utc)
     for m in re.finditer(r"<UPDATEITEM\b[^>]*>.*?</UPDATEITEM>", text, re.S):
         block = m.group(0)
@@ -204,8 +214,8 @@ def check_items(path, text, errors, warnings, now=None, out=None):
                             % (path, name, HALT_WARNING_DAYS, attrs["HALTED"]))
         try:
             if release_salt(block) != attrs.get("SALT"):
-                warnings.append("%s: %s: the ROLLOUT was set for other files: run rollout for this release"
-                                % (path, name))
+                errors.append("%s: %s: the ROLLOUT was set for other files (a new release under the old one's "
+                              "stage): run rollout for this release" % (path, name))
         except Problem:
             pass
 

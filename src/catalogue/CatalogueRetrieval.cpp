@@ -226,7 +226,7 @@ BOOL CUpdateInfoMgr::CheckCatalogueFreshness(const pugi::xml_node& root, ULONGLO
 namespace {
 
 // The list's REPORT: where each item's result goes, and the share reported.
-void ReadReportElement(const pugi::xml_node& list)
+void ReadReportElement(const pugi::xml_node& list, bool secure)
 {
     pugi::xml_node report = list.child("REPORT");
     if (!report) {
@@ -237,7 +237,7 @@ void ReadReportElement(const pugi::xml_node& list)
     const int hundredths = rate ? ParsePercent(rate.value()) : kFullStage;
     if (hundredths < 0) WriteLog(1, "[CreateUpdateList] REPORT RATE \"%s\" is no percentage: no result is reported",
                                  rate.value());
-    CResultReports::Configure(catalogue::Text(report), hundredths < 0 ? 0 : hundredths);
+    CResultReports::Configure(catalogue::Text(report), hundredths < 0 ? 0 : hundredths, secure);
 }
 
 }  // namespace
@@ -268,7 +268,7 @@ BOOL CUpdateInfoMgr::CreateUpdateList()
         WriteLog(1, "[CreateUpdateList] Invalid XML File (UPDATELIST do not exist)");
         return FALSE;
     }
-    ReadReportElement(list);
+    ReadReportElement(list, zelto::IsHttpsUrl(m_strSourceURL));
     for (pugi::xml_node element = list.first_child(); element; element = element.next_sibling()) {
         if (element.type() != pugi::node_element || std::string(element.name()) != "UPDATEITEM") continue;
         auto item = std::make_unique<CUpdateSet>();

@@ -1,6 +1,7 @@
 #include "catalogue/ItemRollout.h"
 
 #include "catalogue/CatalogueValues.h"
+#include "catalogue/ItemPresence.h"
 #include "catalogue/Rollout.h"
 #include "catalogue/RolloutMachine.h"
 
@@ -10,20 +11,6 @@
 #include <cstring>
 
 namespace {
-
-// One of the item's files lies at its destination: the item is on the
-// machine, and its new files are an update rather than a first install.
-bool AnyFilePresent(const pugi::xml_node& item)
-{
-    for (pugi::xml_node file = item.child("FILE"); file; file = file.next_sibling("FILE")) {
-        std::string dest;
-        const std::string name = file.attribute("NAME").value();
-        if (name.empty() || !catalogue::ChildText(file, "DEST", dest)) continue;
-        const std::string path = CUtil::ExpandPathMacros(dest.c_str()) + "\\" + name;
-        if (::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-    }
-    return false;
-}
 
 // The item's version: its main file's VERSION, else its first file's.
 bool ItemVersion(const pugi::xml_node& item, DWORD& high, DWORD& low)
@@ -56,7 +43,7 @@ bool RolloutHoldsItem(const pugi::xml_node& item, const std::string& name, int& 
     stage = -1;
     if (!c.rollout.present && !HasPolicy(c.policy)) return false;
 
-    c.present = AnyFilePresent(item);
+    c.present = IsItemInstalled(item, name);
     c.hasVersion = ItemVersion(item, c.versionHigh, c.versionLow);
     c.now = RolloutNow();
     if (c.rollout.present && c.rollout.valid) {

@@ -19,7 +19,8 @@ std::string StageText(int hundredths)
     return text;
 }
 
-// "1:0,5:24,20:48": percent:hours pairs, hours rising, percent not falling.
+}  // namespace
+
 bool ParseRamp(const std::string& text, std::vector<std::pair<ULONGLONG, int>>& ramp)
 {
     size_t at = 0;
@@ -44,6 +45,8 @@ bool ParseRamp(const std::string& text, std::vector<std::pair<ULONGLONG, int>>& 
     return !ramp.empty();
 }
 
+namespace {
+
 bool ReadTime(const pugi::xml_node& node, const char* name, ULONGLONG& value, std::string& why)
 {
     pugi::xml_attribute attribute = node.attribute(name);
@@ -63,11 +66,15 @@ int ParsePercent(const std::string& text)
             decimals = 0;
             continue;
         }
-        if (c < '0' || c > '9' || digits >= 3 || decimals >= 2) return -1;
+        if (c < '0' || c > '9') return -1;
+        // At most three digits before the point and two after it: "100.0"
+        // is a percentage as much as "99.5".
         if (decimals < 0) {
+            if (digits >= 3) return -1;
             whole = whole * 10 + (c - '0');
             ++digits;
         } else {
+            if (decimals >= 2) return -1;
             fraction = fraction * 10 + (c - '0');
             ++decimals;
         }
@@ -201,10 +208,14 @@ bool RolloutTakesItem(const CRolloutCase& c, std::string& why)
     }
     const int stage = StageAt(rollout, c.now);
     const std::string stageText = "stage " + StageText(stage) + (rollout.halted ? " (halted)" : "");
-    if (policy.ring == "early") {
-        const bool started = c.now >= rollout.start;
+    // Ring early takes a release as soon as it starts, ahead of its stage,
+    // unless the release is halted (then every ring keeps to the stage it was
+    // frozen at) or stands at 0 %.
+    const bool halted = rollout.halted != 0 && rollout.halted <= c.now;
+    if (policy.ring == "early" && !halted) {
+        const bool started = c.now >= rollout.start && stage > 0;
         why = std::string(started ? "taken" : "held") + " by policy Ring early, " +
-              (started ? "the release has started" : "before the release's start");
+              (started ? "the release has started" : c.now < rollout.start ? "before the release's start" : "stage 0%");
         return started;
     }
     if (policy.ring == "late") {

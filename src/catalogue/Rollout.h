@@ -40,8 +40,15 @@ struct CRollout {
 // Reads the item's ROLLOUT element (none: present false).
 CRollout ReadRollout(const pugi::xml_node& item);
 
-// "20", "0.5", "12.25" as hundredths of a percent (0..10000); -1 otherwise.
+// "20", "0.5", "12.25", "100.0" as hundredths of a percent (0..10000): one
+// to three digits, then optionally a point and one or two digits; -1
+// otherwise. The operators' tool reads them with the same grammar (the
+// table tests/data/rollout-grammar.txt holds both to it).
 int ParsePercent(const std::string& text);
+
+// "1:0,5:24,20:48": percent:hours steps, hours rising, percent not falling,
+// at most 32 steps; ramp receives (100 ns after START, hundredths).
+bool ParseRamp(const std::string& text, std::vector<std::pair<ULONGLONG, int>>& ramp);
 
 // The stage at time now (FILETIME): 0 before START, then PERCENT or the
 // ramp's step reached, frozen at HALTED; 100 % without PERCENT and RAMP, or

@@ -28,6 +28,18 @@ std::string ReadString(const CRegKey& key, const char* name)
     return buffer;
 }
 
+// A policy value of the type it must have; one of another type is logged
+// and read as absent (an administrator's typo must not pass unnoticed).
+bool PolicyOfType(const CRegKey& key, const char* name, DWORD wanted)
+{
+    DWORD type = 0;
+    if (::RegQueryValueExA(key.get(), name, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) return false;
+    if (type == wanted || (wanted == REG_SZ && type == REG_EXPAND_SZ)) return true;
+    WriteLog(1, "[ReadUpdatePolicy] %s is of registry type %lu, not %s: ignored", name, static_cast<unsigned long>(type),
+             wanted == REG_DWORD ? "REG_DWORD" : "REG_SZ");
+    return false;
+}
+
 }  // namespace
 
 CUpdatePolicy ReadUpdatePolicy(const std::string& item)
@@ -36,17 +48,20 @@ CUpdatePolicy ReadUpdatePolicy(const std::string& item)
     CRegKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, kUpdatePolicyKey, ZELTO_KEY_READ) != ERROR_SUCCESS) return policy;
     DWORD value = 0;
-    policy.updatesOff = key.QueryDWORDValue("DisableUpdates", value) == ERROR_SUCCESS && value != 0;
+    policy.updatesOff = PolicyOfType(key, "DisableUpdates", REG_DWORD) &&
+                        key.QueryDWORDValue("DisableUpdates", value) == ERROR_SUCCESS && value != 0;
     value = 0;
-    policy.installsOff = key.QueryDWORDValue("DisableInstalls", value) == ERROR_SUCCESS && value != 0;
-    for (char c : ReadString(key, "Ring")) policy.ring += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    policy.installsOff = PolicyOfType(key, "DisableInstalls", REG_DWORD) &&
+                         key.QueryDWORDValue("DisableInstalls", value) == ERROR_SUCCESS && value != 0;
+    if (PolicyOfType(key, "Ring", REG_SZ))
+        for (char c : ReadString(key, "Ring")) policy.ring += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (!policy.ring.empty() && policy.ring != "early" && policy.ring != "late") {
         WriteLog(1, "[ReadUpdatePolicy] Ring \"%s\" is neither early nor late: ignored", policy.ring.c_str());
         policy.ring.clear();
     }
     CRegKey pins;
     if (pins.Open(HKEY_LOCAL_MACHINE, (std::string(kUpdatePolicyKey) + "\\PinnedVersions").c_str(), ZELTO_KEY_READ) ==
-        ERROR_SUCCESS)
+        ERROR_SUCCESS && PolicyOfType(pins, item.c_str(), REG_SZ))
         policy.pin = ReadString(pins, item.c_str());
     return policy;
 }

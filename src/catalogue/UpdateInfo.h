@@ -82,7 +82,7 @@ public:
     int m_nPatch = -1;               // the patch this run fetches instead of the file (index), -1 none
     int m_bPatched = 0;              // the staged file was made from its patch
     DWORD m_dwFetchMs = 0;           // how long its transfer took this run (result reports)
-    ULONGLONG m_qwFetchBytes = 0;    // the bytes it transferred (the planned size of what it fetched)
+    ULONGLONG m_qwFetchBytes = 0;    // the bytes its transfer read from servers this run (patch or file, tries included)
     DWORD m_dwFetchError = 0;        // its own transfer failed: the LastError pair (not when another's stopped it)
     DWORD m_dwFetchSysError = 0;
     std::string m_szStagingFolder;   // where a plain download is staged when another file of the run

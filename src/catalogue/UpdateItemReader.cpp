@@ -1,6 +1,7 @@
 // Reads the catalogue's UPDATEITEM, FILE and RUNFILE elements into the model.
 #include "catalogue/CatalogueSignature.h"
 #include "catalogue/CatalogueValues.h"
+#include "catalogue/ItemPresence.h"
 #include "catalogue/ItemRollout.h"
 #include "catalogue/UpdateDecision.h"
 #include "catalogue/UpdateInfoMgr.h"
@@ -81,6 +82,9 @@ void CUpdateSet::ReadUpdateItem(const pugi::xml_node& element)
     // An item whose release has not reached this machine (or that a policy
     // holds) stays as it is: none of its files or registry elements is read.
     m_bHeld = RolloutHoldsItem(element, m_strName, m_nStage) ? 1 : 0;
+    // An item recorded as installed makes the run an update, whether or not
+    // its files are read (a held item's are not).
+    if (IsItemInstalled(element, m_strName)) CUpdateInfoMgr::GetInstance()->SetUpdateMode(1);
     ReadSignerPins(element);
 
     for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
@@ -249,15 +253,7 @@ BOOL CUpdateInfo::GetUpdateInfo(const pugi::xml_node& element)
     if (ChildText(element, "CLASSID", m_szClassId))
         WriteLog(2, "[GetUpdateInfo] ClassID=%s (FileName = %s)", m_szClassId.c_str(), name);
 
-    // The item's main control present and loadable: the run is an update.
     m_bMainFile = Flag(element, "MAINFILE");
-    if (m_bMainFile) {
-        WORD code = 0;
-        CUtil::CheckClassRegistration(m_szClassId.c_str(), &code);
-        WIN32_FIND_DATAA found;
-        zelto::ScopedFind find(::FindFirstFileA(m_szDestFileName.c_str(), &found));
-        if (find.valid() && code == 1) CUpdateInfoMgr::GetInstance()->SetUpdateMode(1);
-    }
     return 1;
 }
 

@@ -6,6 +6,7 @@
 #include "install/FilePatch.h"
 #include "install/Staging.h"
 #include "net/HttpRequest.h"
+#include "net/HttpUtil.h"
 #include "sys/Util.h"
 
 #include <algorithm>
@@ -80,10 +81,11 @@ void TransferGroups(SharedRun& run)
             if (unpacked) file->m_bDownloaded = 1;
             const bool fetches = !file->m_bDownloaded;
             const ULONGLONG began = ::GetTickCount64();
+            const ULONGLONG bytesBefore = CHttpUtil::BytesReceivedOnThisThread();
             const bool ok = internet && DownloadInstallFiles(*file, internet.get(), run.progressWnd, run.stop.get());
             if (fetches) {
                 file->m_dwFetchMs = static_cast<DWORD>(::GetTickCount64() - began);
-                file->m_qwFetchBytes = file->m_dwDownloadSize;
+                file->m_qwFetchBytes = CHttpUtil::BytesReceivedOnThisThread() - bytesBefore;
             }
             unpacked = ok && IsArchiveDownload(*file) && !file->m_bPatched;
             if (!ok) {

@@ -9,6 +9,8 @@
 #include "zip/ZstdPatch.h"
 
 #include <algorithm>
+#include <mutex>
+#include <new>
 #include <vector>
 
 namespace {
@@ -97,6 +99,15 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes)
     return false;
 }
 
+// The files whose patches are decoded one at a time (their size as placed).
+constexpr DWORD kLargePatchBytes = 16u << 20;
+
+std::mutex& LargePatchLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 }  // namespace
 
 const std::string& TargetSha256(const CUpdateInfo& file)
@@ -140,17 +151,33 @@ bool StageFromPatch(CUpdateInfo& file, const std::string& staged, HINTERNET inte
     } else if (!CHttpUtil::DownloadFile(internet, patchPath.c_str(), patch.url.c_str(), TRUE, progressWnd, cancelEvent,
                                         patch.sha256.c_str(), patch.size)) {
         failure = "the download failed";
-    } else if (!ReadWholeFile(patchPath, patch.size, delta)) {
-        failure = "it cannot be read";
-    } else if (!ReadWholeFile(file.m_szDestFileName, zip::kMaxPatchWindow, base) ||
-               !CSha256::Same(HashOf(base), patch.from)) {
-        failure = "the installed file changed";
-    } else if ((applied = zip::ApplyZstdPatch(base, delta, file.m_dwFileSize, result)) != zip::PatchResult::Ok) {
-        failure = zip::PatchResultText(applied);
-    } else if (!CSha256::Same(HashOf(result), TargetSha256(file))) {
-        failure = "the result's SHA-256 differs";
-    } else if (!WriteWholeFile(staged, result)) {
-        failure = "the result cannot be written";
+    } else {
+        // A large patch holds the installed file, the patch and the result
+        // in memory: one at a time, so that transfers side by side do not
+        // exhaust a 32-bit process. Memory that cannot be had is a failure
+        // of the patch, never of the run.
+        std::unique_lock<std::mutex> oneLarge(LargePatchLock(), std::defer_lock);
+        if (file.m_dwFileSize >= kLargePatchBytes) oneLarge.lock();
+        try {
+            if (!ReadWholeFile(patchPath, patch.size, delta)) {
+                failure = "it cannot be read";
+            } else if (!ReadWholeFile(file.m_szDestFileName, zip::kMaxPatchWindow, base) ||
+                       !CSha256::Same(HashOf(base), patch.from)) {
+                failure = "the installed file changed";
+            } else if ((applied = zip::ApplyZstdPatch(base, delta, file.m_dwFileSize, result)) != zip::PatchResult::Ok) {
+                failure = zip::PatchResultText(applied);
+            } else if (!CSha256::Same(HashOf(result), TargetSha256(file))) {
+                failure = "the result's SHA-256 differs";
+            } else if (!WriteWholeFile(staged, result)) {
+                failure = "the result cannot be written";
+            }
+        } catch (const std::bad_alloc&) {
+            failure = "out of memory";
+        }
+        // What it held goes before the whole file is fetched.
+        std::vector<uint8_t>().swap(base);
+        std::vector<uint8_t>().swap(delta);
+        std::vector<uint8_t>().swap(result);
     }
     ::DeleteFileA(patchPath.c_str());
     if (failure) {

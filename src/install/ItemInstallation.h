@@ -2,6 +2,7 @@
 // for uninstall, and rolling it back when a step fails.
 #pragma once
 
+#include "catalogue/ItemPresence.h"
 #include "catalogue/UpdateSet.h"
 
 #include <string>
@@ -9,7 +10,7 @@
 class CItemRollback;
 
 // The program's uninstall entry under HKEY_LOCAL_MACHINE.
-constexpr const char* UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZeltoSetup";
+constexpr const char* UNINSTALL_KEY = kItemRecordsKey;
 
 // atRestart (may be null): set when a file of the installed item is placed
 // at the next restart.

@@ -16,6 +16,19 @@ const char INSTALL_OPTIONS_URL[] = ZELTO_OPTIONS_URL;
 
 namespace {
 
+// Bytes this thread's transfers read from servers (result reports say what
+// a file's transfer moved: the patch or the whole file, tries included).
+thread_local ULONGLONG t_bytesReceived = 0;
+
+}  // namespace
+
+ULONGLONG CHttpUtil::BytesReceivedOnThisThread()
+{
+    return t_bytesReceived;
+}
+
+namespace {
+
 // The options document is exempt from the trust check, by identity.
 bool IsTrustedUrl(const char* url)
 {
@@ -241,6 +254,7 @@ Attempt TransferOnce(HINTERNET internet, const char* localPath, const char* url,
             break;
         }
         if (read == 0) break;
+        t_bytesReceived += read;
         if (received + static_cast<ULONGLONG>(read) > maxBytes) {
             tooLarge = true;
             break;

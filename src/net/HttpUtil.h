@@ -73,6 +73,10 @@ public:
                              HWND progressWnd, HANDLE cancelEvent, const char* sha256 = nullptr,
                              ULONGLONG maxBytes = kMaxDownloadBytes);
 
+    // The bytes DownloadFile has read from servers on this thread so far
+    // (kept or not): the difference over a file's transfer is what it moved.
+    static ULONGLONG BytesReceivedOnThisThread();
+
     // The announced length of url, or 0 on failure or when none is announced.
     static DWORD GetDownloadFileSize(HINTERNET internet, const char* url);
 

@@ -2,12 +2,14 @@
 
 #include "base/Handles.h"
 #include "base/Log.h"
+#include "net/HttpRequest.h"
 #include "net/HttpUtil.h"
 
 #include <ntsecapi.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -46,23 +48,51 @@ std::string Escaped(const std::string& text)
     return out;
 }
 
+// One GET that carries nothing of the user's: no cookies sent or kept, no
+// credentials offered, no redirect followed (a report goes to the host the
+// catalogue named, or nowhere).
+bool RequestReport(const std::string& url, DWORD& status)
+{
+    status = 0;
+    zelto::ScopedInternet internet = zelto::OpenInternet();
+    if (!internet) return false;
+    const char* headers = ZELTO_FRESH_HEADERS;
+    zelto::ScopedInternet request(::InternetOpenUrlA(
+        internet.get(), url.c_str(), headers, static_cast<DWORD>(std::strlen(headers)),
+        ZELTO_FRESH_FLAGS | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_NO_AUTO_REDIRECT |
+            INTERNET_FLAG_NO_UI,
+        0));
+    if (!request) return false;
+    status = zelto::QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
+    return status == HTTP_STATUS_OK;
+}
+
 DWORD WINAPI SendReport(void* parameter)
 {
     std::unique_ptr<std::string> url(static_cast<std::string*>(parameter));
-    const BOOL ok = CHttpUtil::RequestURL(url->c_str());
+    DWORD status = 0;
+    const bool ok = RequestReport(*url, status);
     WriteLog(1, "[ReportResult] Send URL : [%s] %s", url->c_str(), ok ? "SUCCESS" : "FAILED");
+    if (status >= 300 && status < 400) WriteLog(1, "[ReportResult] answered %lu: redirects are not followed",
+                                                static_cast<unsigned long>(status));
     return 0;
 }
 
 }  // namespace
 
-void CResultReports::Configure(const std::string& url, int rateHundredths)
+void CResultReports::Configure(const std::string& reportUrl, int rateHundredths, bool secure)
 {
     Reports& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     state.url.clear();
     state.rate = 0;
-    if (url.empty()) return;
+    if (reportUrl.empty()) return;
+    // A catalogue that came over https has its results go over https too.
+    std::string url = reportUrl;
+    if (secure && _strnicmp(url.c_str(), "http://", 7) == 0) {
+        url = "https://" + url.substr(7);
+        WriteLog(2, "[ReportResult] REPORT %s: sent over https, as the catalogue came", reportUrl.c_str());
+    }
     // Only the portal's own servers hear what a machine installed.
     if (!CHttpUtil::CheckDownloadURL(url.c_str(), TRUSTED_DOMAIN_SUFFIX, TRUSTED_PATH_PREFIX)) {
         WriteLog(1, "[ReportResult] REPORT %s fails the trust rule: no result is reported", url.c_str());
@@ -72,13 +102,20 @@ void CResultReports::Configure(const std::string& url, int rateHundredths)
     state.rate = rateHundredths;
 }
 
+std::string CResultReports::Url()
+{
+    Reports& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    return state.url;
+}
+
 std::string CResultReports::ReportUrl(const std::string& base, const CItemResult& result)
 {
     char numbers[160];
-    std::snprintf(numbers, sizeof(numbers), "&error=%lu&syserror=%lu&ms=%lu&bytes=%llu&stage=%d",
+    std::snprintf(numbers, sizeof(numbers), "&error=%lu&syserror=%lu&ms=%lu&bytes=%llu&stage=%d&first=%d",
                   static_cast<unsigned long>(result.error), static_cast<unsigned long>(result.sysError),
                   static_cast<unsigned long>(result.downloadMs), static_cast<unsigned long long>(result.downloadBytes),
-                  result.stage);
+                  result.stage, result.first ? 1 : 0);
     return base + (base.find('?') == std::string::npos ? "?" : "&") + "item=" + Escaped(result.item) +
            "&from=" + Escaped(result.from) + "&to=" + Escaped(result.to) + "&outcome=" + result.outcome + numbers;
 }

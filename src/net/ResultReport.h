@@ -19,14 +19,18 @@ struct CItemResult {
     DWORD downloadMs = 0;      // time its files' transfers took
     ULONGLONG downloadBytes = 0;
     int stage = -1;            // its release's stage in hundredths of a percent; -1 none
+    bool first = true;         // this machine's first report of this release of the item
 };
 
 class CResultReports {
 public:
     // The catalogue's REPORT: the URL (under the trust rule of downloads,
-    // else no report is sent) and the share of results reported, in
-    // hundredths of a percent.
-    static void Configure(const std::string& url, int rateHundredths);
+    // else no report is sent; over https when secure, the catalogue having
+    // come over https) and the share of results reported, in hundredths of a
+    // percent.
+    static void Configure(const std::string& url, int rateHundredths, bool secure = false);
+    // Where results go now ("" when nowhere).
+    static std::string Url();
     // The request's URL for a result (the fields as query parameters).
     static std::string ReportUrl(const std::string& base, const CItemResult& result);
     // Sends it on a thread of its own when the sampling draw takes it.

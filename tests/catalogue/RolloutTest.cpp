@@ -1,10 +1,13 @@
 #include "catalogue/Rollout.h"
 
 #include "catalogue/CatalogueFreshness.h"
+#include "TestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -71,6 +74,36 @@ TEST(Rollout, WhatIsReadAndWhatHoldsTheItem)
         EXPECT_FALSE(RolloutTakesItem(c, why)) << bad;
         EXPECT_NE(std::string::npos, why.find("cannot be read")) << why;
     }
+}
+
+// The grammar the operators' tool holds to as well: the same table is read
+// by tests/tools/test_zelto_publish.py.
+TEST(Rollout, OneGrammarWithTheOperatorsTool)
+{
+    std::ifstream table(testutil::WindowsPathOf(ZELTO_TEST_DATA_DIR) + "\\rollout-grammar.txt");
+    ASSERT_TRUE(table.good());
+    std::string line;
+    int rows = 0;
+    while (std::getline(table, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        std::string kind, text, expected;
+        std::getline(fields, kind, '\t');
+        std::getline(fields, text, '\t');
+        std::getline(fields, expected, '\t');
+        if (text == "(empty)") text.clear();
+        ++rows;
+        if (kind == "percent") {
+            EXPECT_EQ(expected == "refused" ? -1 : std::stoi(expected), ParsePercent(text)) << "PERCENT " << text;
+        } else if (kind == "time") {
+            ULONGLONG time = 0;
+            EXPECT_EQ(expected == "ok", ParseUtcTime(text, time)) << "time " << text;
+        } else {
+            std::vector<std::pair<ULONGLONG, int>> ramp;
+            EXPECT_EQ(expected == "ok", ParseRamp(text, ramp)) << "RAMP " << text;
+        }
+    }
+    EXPECT_GT(rows, 40);
 }
 
 // The ramp rises at its steps, a halt freezes it where it was, CRITICAL
@@ -166,6 +199,17 @@ TEST(Rollout, PoliciesRingsAndFirstInstalls)
     EXPECT_TRUE(takes(9999));
     c.now = Utc("2026-11-30T00:00:00Z");
     EXPECT_FALSE(takes(0)) << "not before the release starts";
+    // A halt holds every ring to the stage it froze; a release at 0 % is
+    // no release for early machines either.
+    c.now = Utc("2026-12-02T12:00:00Z");
+    c.rollout.halted = Utc("2026-12-02T00:00:00Z");
+    EXPECT_FALSE(takes(9999)) << "early, halted at 5 %";
+    EXPECT_TRUE(takes(499));
+    c.rollout.halted = 0;
+    CRollout zero = Read(std::string(kStart) + "PERCENT=\"0\"");
+    std::swap(c.rollout, zero);
+    EXPECT_FALSE(takes(0)) << "early, at 0 %";
+    std::swap(c.rollout, zero);
     c.now = Utc("2026-12-02T12:00:00Z");
     c.policy.ring = "late";
     EXPECT_FALSE(takes(0));

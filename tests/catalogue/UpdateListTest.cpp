@@ -1,5 +1,7 @@
 #include "catalogue/UpdateInfoMgr.h"
 
+#include "catalogue/ItemPresence.h"
+
 #include "sys/RegKey.h"
 #include "sys/Util.h"
 #include "TestUtil.h"
@@ -210,6 +212,34 @@ TEST_F(UpdateListTest, SignerPinsReachEveryFileOfTheirItem)
     EXPECT_TRUE(Read("<UPDATEITEM NAME='U'>" + File("a.dll") + "</UPDATEITEM>")->m_arrUpdateFile[0]->m_arrSignerPin.empty());
 }
 
+// Whether an item is on the machine is its record, not a file at one of its
+// destinations (another item's shared file, or one a user put there); a held
+// item that is recorded makes the run an update all the same.
+TEST_F(UpdateListTest, AnItemIsPresentByItsRecord)
+{
+    const std::string records = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZeltoSetup";
+    const std::string item = "<UPDATEITEM NAME='PresenceTest'><ROLLOUT PERCENT='x'/>" + File("ZeltoTestCtl.dll") +
+                             "</UPDATEITEM>";
+    CUtil::CreateRecursiveDirectory(m_dest.c_str());
+    ::CopyFileA(testutil::Component("v1004\\ZeltoTestCtl.dll").c_str(), (m_dest + "\\ZeltoTestCtl.dll").c_str(), FALSE);
+    m_doc.load_string(item.c_str());
+    EXPECT_FALSE(IsItemInstalled(m_doc.child("UPDATEITEM"), "PresenceTest")) << "a file alone is no presence";
+    auto held = Read(item);
+    EXPECT_TRUE(held->m_bHeld);
+    EXPECT_EQ(0, CUpdateInfoMgr::GetInstance()->GetUpdateMode());
+
+    CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, (records + "\\PresenceTest").c_str()));
+    key.Close();
+    m_doc.load_string(item.c_str());
+    EXPECT_TRUE(IsItemInstalled(m_doc.child("UPDATEITEM"), "PresenceTest"));
+    held = Read(item);
+    EXPECT_TRUE(held->m_bHeld && held->m_arrUpdateFile.empty());
+    EXPECT_EQ(1, CUpdateInfoMgr::GetInstance()->GetUpdateMode()) << "a recorded held item makes the run an update";
+    CRegKey parent;
+    if (parent.Open(HKEY_LOCAL_MACHINE, records.c_str()) == ERROR_SUCCESS) parent.RecurseDeleteKey("PresenceTest");
+}
+
 TEST_F(UpdateListTest, RegistryElementsApplyAtOnce)
 {
     testutil::TestLog log(1);
@@ -256,11 +286,12 @@ TEST_F(UpdateListTest, PresentLoadableMainFileMakesAnUpdateRun)
     // run may have registered its installed copy).
     CRegKey classes;
     if (classes.Open(HKEY_CLASSES_ROOT, "CLSID") == ERROR_SUCCESS) classes.RecurseDeleteKey(TEST_CLSID_A);
-    Read("<UPDATEITEM>" + file + "</UPDATEITEM>");
+    Read("<UPDATEITEM NAME='Main'>" + file + "</UPDATEITEM>");
     EXPECT_EQ(0, CUpdateInfoMgr::GetInstance()->GetUpdateMode()) << "present but not registered";
 
+    // Without a record, the main control registered and loadable.
     CUtil::RegisterServer(dll.c_str());
-    Read("<UPDATEITEM>" + file + "</UPDATEITEM>");
+    Read("<UPDATEITEM NAME='Main'>" + file + "</UPDATEITEM>");
     EXPECT_EQ(1, CUpdateInfoMgr::GetInstance()->GetUpdateMode());
     CUtil::UnregisterServer(dll.c_str());
     ::CoFreeUnusedLibraries();

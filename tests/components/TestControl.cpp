@@ -107,6 +107,12 @@ extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer()
 #ifdef COMPONENT_REGISTER_FAILS
     return E_FAIL;
 #else
+#ifdef COMPONENT_REGISTER_FAILS_ON_FLAKY_DESKTOPS
+    // A bad release: its registration fails on the desktops whose
+    // environment says ZELTO_FLAKY_DESKTOP (the registration tool inherits it).
+    char flaky[8] = {};
+    if (::GetEnvironmentVariableA("ZELTO_FLAKY_DESKTOP", flaky, sizeof(flaky)) > 0) return E_FAIL;
+#endif
     char path[MAX_PATH] = {};
     ::GetModuleFileNameA(g_module, path, MAX_PATH);
     HKEY key;

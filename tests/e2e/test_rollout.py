@@ -150,7 +150,7 @@ class Rollout(unittest.TestCase):
         reports = sorted(self.reports(), key=lambda r: r["item"])
         size = os.path.getsize(os.path.join(s.SIGNED_ROOT, CONTROL_URL))
         self.assertEqual([{"item": ITEM, "from": "", "to": "1.0.0.5", "outcome": "installed", "error": "0",
-                           "syserror": "0", "bytes": str(size), "stage": "10000"}],
+                           "syserror": "0", "bytes": str(size), "stage": "10000", "first": "1"}],
                          [{k: v for k, v in r.items() if k != "ms"} for r in reports[:1]])
         self.assertEqual(("ZeltoTestCtl2", "installed", "-1"), (reports[1]["item"], reports[1]["outcome"],
                                                                reports[1]["stage"]), reports)
@@ -166,7 +166,10 @@ class Rollout(unittest.TestCase):
                                             CONTROL_URL: {"body": "not the control"}}))
         run = self.run_on("2026-12-01T12:00:00Z", presses=(1, 1))
         self.assertEqual(101, run.last_status(), run.lines)
-        self.assertEqual([(ITEM, "refused", "1016")], [(r["item"], r["outcome"], r["error"]) for r in self.reports()])
+        # The bytes its transfers moved (each try of the damaged body), not the planned size.
+        tries = z.requested_urls("GET").count("http://" + CONTROL_URL)
+        self.assertEqual([(ITEM, "refused", "1016", str(tries * len("not the control")))],
+                         [(r["item"], r["outcome"], r["error"], r["bytes"]) for r in self.reports()])
         self.assertIn("] FAILED", s.read_log())
 
         # Only the portal's servers hear results.

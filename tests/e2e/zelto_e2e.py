@@ -310,6 +310,8 @@ def reset_installation():
     for clsid in ("{A1B2C3D4-0001-4E5F-8A9B-0C1D2E3F4A51}", "{A1B2C3D4-0002-4E5F-8A9B-0C1D2E3F4A52}"):
         reg("delete", r"HKCR\CLSID" + "\\" + clsid, "/f")
     reg("delete", r"HKCU\SOFTWARE\QRV Corporation", "/v", "NoShowIfUpdate", "/f")
+    # What the machine remembers of its own result reports.
+    reg("delete", r"HKLM\Software\QRV Corporation\ZeltoSetup\ReportedReleases", "/f")
 
 
 def reg_value(key, value):
