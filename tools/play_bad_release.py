@@ -31,8 +31,12 @@ ROUNDS = ["2026-12-01T12:00:00Z", "2026-12-02T12:00:00Z"]
 HALT_ABOVE, MIN_REPORTS = "20", "3"
 
 
+# The tool as operators run it: with Debian's Python, whose python3-matplotlib draws.
+PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
+
+
 def tool(*args):
-    run = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "zelto-publish.py")] + list(args),
+    run = subprocess.run([PYTHON, os.path.join(ROOT, "tools", "zelto-publish.py")] + list(args),
                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
     if run.returncode != 0:
         raise SystemExit("zelto-publish.py %s: %s" % (" ".join(args), run.stdout.decode()))
