@@ -132,6 +132,17 @@ class ReleaseHealth(unittest.TestCase):
         size = os.path.getsize(os.path.join(s.SIGNED_ROOT, r.CONTROL_URL))
         self.assertIn("bytes=%d&" % size, first[0]["url"])
 
+        # A report answered with a redirect to another host goes no further.
+        z.reset_installation()
+        z.clear_requests()
+        z.set_rules(dict(z.SAMPLE_RULES, **{r.REPORT_URL[len("http://"):]: {
+            "redirect": "http://stats.example.net/zelto/zeltosetup/report"}}))
+        run = self.run_on("2026-12-01T12:00:00Z")
+        self.assertEqual(100, run.last_status(), run.lines)
+        self.assertEqual(2, len([u for u in z.requested_urls("GET") if u.startswith(r.REPORT_URL + "?")]))
+        self.assertFalse([u for u in z.requested_urls() if "example.net" in u], "the redirect was followed")
+        self.assertIn("[ReportResult] answered 302: redirects are not followed", s.read_log())
+
     def test_a_bad_release_is_halted_by_its_health_at_its_first_stage(self):
         # Ten desktops with 1.0.0.5; 1.0.0.6 fails to register on three of
         # them; the operator's job runs health after each round of runs.
