@@ -1,7 +1,6 @@
 #include "catalogue/ItemRollout.h"
 
 #include "catalogue/CatalogueValues.h"
-#include "catalogue/ItemPresence.h"
 #include "catalogue/Rollout.h"
 #include "catalogue/RolloutMachine.h"
 
@@ -34,7 +33,7 @@ bool HasPolicy(const CUpdatePolicy& policy)
 
 }  // namespace
 
-bool RolloutHoldsItem(const pugi::xml_node& item, const std::string& name, int& stage)
+bool RolloutHoldsItem(const pugi::xml_node& item, const std::string& name, bool installed, int& stage)
 {
     CRolloutCase c;
     c.item = name;
@@ -43,7 +42,7 @@ bool RolloutHoldsItem(const pugi::xml_node& item, const std::string& name, int& 
     stage = -1;
     if (!c.rollout.present && !HasPolicy(c.policy)) return false;
 
-    c.present = IsItemInstalled(item, name);
+    c.present = installed;
     c.hasVersion = ItemVersion(item, c.versionHigh, c.versionLow);
     c.now = RolloutNow();
     if (c.rollout.present && c.rollout.valid) {

@@ -10,5 +10,7 @@
 // stage, or a policy): the caller then reads none of its files and applies
 // none of its registry elements, as for an item that is current. stage: the
 // item's stage in hundredths of a percent, -1 when it has no ROLLOUT.
-// Logs what decided whenever a ROLLOUT or a policy had a say.
-bool RolloutHoldsItem(const pugi::xml_node& item, const std::string& name, int& stage);
+// installed: whether the item is on this machine (IsItemInstalled), which
+// decides between an update and a first install. Logs what decided whenever
+// a ROLLOUT or a policy had a say.
+bool RolloutHoldsItem(const pugi::xml_node& item, const std::string& name, bool installed, int& stage);

@@ -81,10 +81,11 @@ void CUpdateSet::ReadUpdateItem(const pugi::xml_node& element)
     m_bSelfUninstaller = std::strcmp(element.attribute("SELFUNINSTALLER").value(), "1") == 0 ? 1 : 0;
     // An item whose release has not reached this machine (or that a policy
     // holds) stays as it is: none of its files or registry elements is read.
-    m_bHeld = RolloutHoldsItem(element, m_strName, m_nStage) ? 1 : 0;
     // An item recorded as installed makes the run an update, whether or not
-    // its files are read (a held item's are not).
-    if (IsItemInstalled(element, m_strName)) CUpdateInfoMgr::GetInstance()->SetUpdateMode(1);
+    // its files are read (a held item's are not); its stage applies to it.
+    const bool installed = IsItemInstalled(element, m_strName);
+    if (installed) CUpdateInfoMgr::GetInstance()->SetUpdateMode(1);
+    m_bHeld = RolloutHoldsItem(element, m_strName, installed, m_nStage) ? 1 : 0;
     ReadSignerPins(element);
 
     for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
